@@ -1,0 +1,86 @@
+// Word-wise bit extraction with the same results, positions and errors as reading bit by bit.
+#include "bitstream/bit_reader.hpp"
+
+#include <bit>
+#include <cstring>
+
+namespace tarnwel {
+
+namespace {
+
+uint64_t load_be64(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+  return word;
+}
+
+}  // namespace
+
+uint64_t BitReader::peek64() const {
+  const uint64_t index = position_ >> 3;
+  const unsigned offset = position_ & 7;
+  uint64_t word;
+  if (index + 8 <= data_.size()) {
+    word = load_be64(data_.data() + index);
+  } else {
+    word = 0;
+    for (uint64_t i = 0; i < 8; ++i) word = (word << 8) | byte_at(index + i);
+  }
+  // Shifting by 8 - offset when offset is 0 would need the ninth byte for nothing.
+  if (offset == 0) return word;
+  return (word << offset) | (byte_at(index + 8) >> (8 - offset));
+}
+
+BufrError BitReader::underrun_error(uint32_t width) const {
+  return BufrError::parse("not enough bits while reading section 4 at bit " +
+                          std::to_string(position_) + " for width " + std::to_string(width) +
+                          " (" + std::to_string(capacity_) + " bits available)");
+}
+
+BufrError BitReader::width_error(uint32_t width) {
+  return BufrError::parse("cannot read " + std::to_string(width) + " bits into u64");
+}
+
+Status BitReader::read_bytes_into(uint32_t width, std::string& out) {
+  const uint64_t whole = width / 8;
+  const uint64_t available = remaining() / 8;
+  const uint64_t taken = whole < available ? whole : available;
+  const std::size_t start = out.size();
+  out.resize(start + taken);
+  char* dest = out.data() + start;
+  const uint64_t index = position_ >> 3;
+  const unsigned offset = position_ & 7;
+  if (offset == 0) {
+    if (taken != 0) std::memcpy(dest, data_.data() + index, taken);
+  } else {
+    for (uint64_t i = 0; i < taken; ++i) {
+      const unsigned byte = (data_[index + i] << offset) | (byte_at(index + i + 1) >> (8 - offset));
+      dest[i] = static_cast<char>(byte & 0xFF);
+    }
+  }
+  position_ += taken * 8;
+  if (taken < whole) {
+    out.resize(start);
+    return underrun_error(8);
+  }
+  const uint32_t rest = width % 8;
+  if (rest != 0) {
+    auto bits = read_bits(rest);
+    if (!bits.ok()) {
+      out.resize(start);
+      return std::move(bits).error();
+    }
+    out.push_back(static_cast<char>(*bits << (8 - rest)));
+  }
+  return Status::success();
+}
+
+Result<std::vector<uint8_t>> BitReader::read_bytes(uint32_t width) {
+  std::string buffer;
+  buffer.reserve((width + 7) / 8);
+  TARNWEL_TRY(read_bytes_into(width, buffer));
+  return std::vector<uint8_t>(buffer.begin(), buffer.end());
+}
+
+}  // namespace tarnwel

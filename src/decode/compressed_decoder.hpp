@@ -1,0 +1,16 @@
+// The descriptor walk over compressed data: every item once for all subsets, then reordered by subset.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "bitstream/bit_reader.hpp"
+#include "decode/decoded_value.hpp"
+#include "decode/element_cache.hpp"
+
+namespace tarnwel {
+
+Result<DecodedValues> decode_compressed(std::span<const uint32_t> descriptors, uint32_t subsets,
+                                        DescriptorCache& cache, BitReader& reader);
+
+}  // namespace tarnwel

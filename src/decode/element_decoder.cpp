@@ -1,0 +1,78 @@
+// Reading one element, an associated field, 2 05 character data or a 2 03 reference into records.
+#include "decode/element_decoder.hpp"
+
+#include "decode/value_math.hpp"
+
+namespace tarnwel {
+
+namespace {
+
+Result<ElementNumber> decode_number(BitReader& reader, const ElementInfo& element,
+                                    const DecodeState& state, DecodedValues& out) {
+  const uint32_t width = state.numeric_width(element);
+  TARNWEL_ASSIGN(const uint64_t raw, reader.read_bits(width));
+  DecodedValue value;
+  value.raw = raw;
+  value.name = element.name;
+  value.meaning = element.meaning(raw);
+  value.descriptor = element.code;
+  value.flags = kHasRaw;
+  const bool missing = width <= 63 && !element.class31 && raw == all_ones(width);
+  if (!missing) {
+    value.raw_value =
+        scaled_value(state.reference_of(element), raw, power_of_ten(state.scale_of(element)));
+    value.flags |= kHasRawValue;
+  }
+  out.values.push_back(value);
+  return ElementNumber{!missing, value.raw_value};
+}
+
+}  // namespace
+
+Status decode_text(BitReader& reader, uint32_t width, const std::string* name, uint32_t code,
+                   DecodeState& state, DecodedValues& out) {
+  const std::size_t start = out.text_bytes.size();
+  TARNWEL_TRY(reader.read_bytes_into(width, out.text_bytes));
+  DecodedValue value;
+  value.name = name;
+  value.descriptor = code;
+  value.flags = kHasRawValue;
+  if (finish_text(out.text_bytes, start)) {
+    value.text_index = out.add_text(start);
+    value.flags |= kHasText;
+  }
+  ++state.text_counter;
+  value.raw_value = static_cast<double>(state.text_counter) * 1000.0 + static_cast<double>(width / 8);
+  out.values.push_back(value);
+  return Status::success();
+}
+
+Result<ElementNumber> decode_element(BitReader& reader, const ElementInfo& element,
+                                     DecodeState& state, DecodedValues& out) {
+  if (!element.is_text) return decode_number(reader, element, state, out);
+  TARNWEL_TRY(decode_text(reader, state.text_width_of(element), element.name, element.code, state,
+                          out));
+  return ElementNumber{};
+}
+
+Status read_associated_field(BitReader& reader, uint32_t width, DecodedValues& out) {
+  if (width == 0) return Status::success();
+  TARNWEL_ASSIGN(const uint64_t raw, reader.read_bits(width));
+  out.values.push_back(associated_field_value(raw));
+  return Status::success();
+}
+
+Status read_character_data(BitReader& reader, uint32_t code, DecodeState& state,
+                           DecodedValues& out) {
+  const uint32_t characters = code % 1000 & 255;
+  return decode_text(reader, characters * 8, &kCharacterDataName, code, state, out);
+}
+
+Status read_new_reference(BitReader& reader, const ElementInfo& element, DecodeState& state) {
+  const uint32_t width = state.new_reference_width;
+  TARNWEL_ASSIGN(const uint64_t raw, reader.read_bits(width));
+  state.changed_references.insert_or_assign(element.code, sign_magnitude(raw, width));
+  return Status::success();
+}
+
+}  // namespace tarnwel

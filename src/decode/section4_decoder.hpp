@@ -1,0 +1,17 @@
+// Entry point of data decoding: the section 4 data of one message into its flat list of values.
+#pragma once
+
+#include "decode/decoded_value.hpp"
+#include "message/error.hpp"
+#include "message/message.hpp"
+#include "tables/table_set.hpp"
+
+namespace tarnwel {
+
+// Decodes `section4_data` (the octets after the section 4 header) with the
+// message's descriptors and subset count, uncompressed or compressed as its flag
+// says. The result borrows names and meanings from `tables`.
+Result<DecodedValues> decode_section4(const BufrMessage& message, const TableSet& tables,
+                                      ByteView section4_data);
+
+}  // namespace tarnwel

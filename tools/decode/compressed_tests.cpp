@@ -1,0 +1,2 @@
+// Compressed walk tests.
+#include "test_support.hpp"

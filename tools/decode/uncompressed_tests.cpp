@@ -1,0 +1,2 @@
+// Uncompressed walk tests.
+#include "test_support.hpp"
