@@ -1,35 +1,15 @@
 // Word-wise bit extraction with the same results, positions and errors as reading bit by bit.
 #include "bitstream/bit_reader.hpp"
 
-#include <bit>
 #include <cstring>
 
 namespace tarnwel {
 
-namespace {
-
-uint64_t load_be64(const uint8_t* p) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+// The last bytes of the data, zero-filled to a whole word.
+uint64_t BitReader::load_tail(uint64_t index) const {
+  uint64_t word = 0;
+  for (uint64_t i = 0; i < 8; ++i) word = (word << 8) | byte_at(index + i);
   return word;
-}
-
-}  // namespace
-
-uint64_t BitReader::peek64() const {
-  const uint64_t index = position_ >> 3;
-  const unsigned offset = position_ & 7;
-  uint64_t word;
-  if (index + 8 <= data_.size()) {
-    word = load_be64(data_.data() + index);
-  } else {
-    word = 0;
-    for (uint64_t i = 0; i < 8; ++i) word = (word << 8) | byte_at(index + i);
-  }
-  // Shifting by 8 - offset when offset is 0 would need the ninth byte for nothing.
-  if (offset == 0) return word;
-  return (word << offset) | (byte_at(index + 8) >> (8 - offset));
 }
 
 BufrError BitReader::underrun_error(uint32_t width) const {

@@ -1,7 +1,9 @@
 // Reads fields of 0 to 64 bits, and runs of bits as bytes, from section 4 data.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -29,10 +31,20 @@ class BitReader {
 
   // Caller guarantees 1 <= width <= 64 and width <= remaining().
   uint64_t read_bits_unchecked(uint32_t width) {
-    const uint64_t value = peek64() >> (64 - width);
+    const uint64_t value = peek64(position_) >> (64 - width);
     position_ += width;
     return value;
   }
+
+  // The `width` bits at an earlier `position`, without moving; for data read
+  // before (compressed increments). Caller guarantees 1 <= width <= 64 and
+  // position + width <= capacity().
+  uint64_t bits_at(uint64_t position, uint32_t width) const {
+    return peek64(position) >> (64 - width);
+  }
+
+  // Moves past bits that bits_at() will read later; caller checked remaining().
+  void skip_unchecked(uint64_t width) { position_ += width; }
 
   // ceil(width / 8) bytes; a trailing partial byte is left-aligned. On failure the
   // whole bytes already taken stay consumed.
@@ -44,8 +56,23 @@ class BitReader {
   static BufrError width_error(uint32_t width);
 
  private:
-  // The 64 bits starting at the current position, zero-filled past the end.
-  uint64_t peek64() const;
+  // The 64 bits starting at `position`, zero-filled past the end.
+  uint64_t peek64(uint64_t position) const {
+    const uint64_t index = position >> 3;
+    const unsigned offset = position & 7;
+    const uint64_t word = index + 8 <= data_.size() ? load_be64(data_.data() + index)
+                                                    : load_tail(index);
+    // A shift by 8 - offset with offset 0 would fetch a ninth byte for nothing.
+    if (offset == 0) return word;
+    return (word << offset) | (byte_at(index + 8) >> (8 - offset));
+  }
+  static uint64_t load_be64(const uint8_t* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    return word;
+  }
+  uint64_t load_tail(uint64_t index) const;
   uint8_t byte_at(uint64_t index) const { return index < data_.size() ? data_[index] : 0; }
 
   ByteView data_;

@@ -1,4 +1,4 @@
-// Reading one compressed data item (R0, NBINC, increments) into a column of one value per subset.
+// Compressed data items (R0, NBINC, increments) as columns of one value per subset.
 #include "decode/compressed_columns.hpp"
 
 #include "decode/decode_limits.hpp"
@@ -10,139 +10,187 @@ namespace {
 
 constexpr uint32_t kIncrementWidthBits = 6;
 
+// Repeated raws (code figures) hit the last answer instead of the hash map.
+struct MeaningMemo {
+  bool valid = false;
+  uint64_t raw = 0;
+  const std::string* meaning = nullptr;
+
+  const std::string* lookup(const CodeTable& table, uint64_t key) {
+    if (valid && raw == key) return meaning;
+    auto it = table.find(key);
+    meaning = it == table.end() ? nullptr : &it->second;
+    raw = key;
+    valid = true;
+    return meaning;
+  }
+};
+
+DecodedValue increment_value(const Column& column, uint64_t increment, MeaningMemo& memo) {
+  DecodedValue value = column.value;
+  if (column.missing_allowed && increment == all_ones(column.increment_bits)) {
+    value.raw = column.base;
+    value.flags = kHasRaw;
+  } else {
+    // R0 + increment wraps modulo 2^64 like any unsigned sum.
+    value.raw = column.base + increment;
+    value.raw_value = scaled_value(column.reference, value.raw, column.divisor);
+    value.flags = kHasRaw | kHasRawValue;
+  }
+  if (column.code_table != nullptr) value.meaning = memo.lookup(*column.code_table, value.raw);
+  return value;
+}
+
 }  // namespace
 
-Status ColumnReader::make_room() {
-  if (out_.values.size() + subsets_ > kMaxDecodedValues) return value_count_exceeded();
+Status ColumnSet::add(Column column) {
+  if ((columns_.size() + 1) * uint64_t{subsets_} > kMaxDecodedValues) return value_count_exceeded();
+  columns_.push_back(column);
   return Status::success();
 }
 
-Result<uint64_t> ColumnReader::increment_width() {
+Result<uint64_t> ColumnSet::increment_width() {
   if (reader_.remaining() < kIncrementWidthBits) return reader_.underrun_error(kIncrementWidthBits);
   return reader_.read_bits_unchecked(kIncrementWidthBits);
 }
 
-Status ColumnReader::element(const ElementInfo& element, DecodeState& state) {
-  if (element.is_text) {
-    return text(state.text_width_of(element), element.name, element.code, state);
-  }
-  NumberItem item;
-  item.meanings = element.code_table != nullptr ? &element : nullptr;
-  item.name = element.name;
-  item.code = element.code;
-  item.width = state.numeric_width(element);
-  item.reference = state.reference_of(element);
-  item.divisor = power_of_ten(state.scale_of(element));
-  item.missing_allowed = !element.class31;
-  return number(item);
-}
-
-Status ColumnReader::associated_field(uint32_t width) {
-  return number({nullptr, &kAssociatedFieldName, 999999, width, 0, 1.0, false});
-}
-
-Status ColumnReader::number(const NumberItem& item) {
-  TARNWEL_TRY(make_room());
-  TARNWEL_ASSIGN(const uint64_t base, reader_.read_bits(item.width));
-  TARNWEL_ASSIGN(const uint64_t increment_bits, increment_width());
-  const bool base_missing =
-      item.missing_allowed && item.width < 64 && base == all_ones(item.width);
-  if (increment_bits == 0 || base_missing) {
-    // Every subset has R0 (also when R0 is missing, though the increments are read).
-    DecodedValue value;
-    value.raw = base;
-    value.name = item.name;
-    value.meaning = item.meanings != nullptr ? item.meanings->meaning(base) : nullptr;
-    value.descriptor = item.code;
-    value.flags = kHasRaw;
-    if (!base_missing) {
-      value.raw_value = scaled_value(item.reference, base, item.divisor);
-      value.flags |= kHasRawValue;
-    }
-    if (increment_bits != 0) {
-      const uint64_t bits = increment_bits * subsets_;
-      if (bits > reader_.remaining()) {
-        for (uint32_t i = 0; i < subsets_; ++i) TARNWEL_TRY(reader_.read_bits(increment_bits));
-      }
-      for (uint32_t i = 0; i < subsets_; ++i) reader_.read_bits_unchecked(increment_bits);
-    }
-    out_.values.insert(out_.values.end(), subsets_, value);
-    return Status::success();
-  }
+// Increments are read later, from where they lie; here only their room is checked.
+Status ColumnSet::skip_increments(uint64_t increment_bits) {
   if (increment_bits * subsets_ > reader_.remaining()) {
-    // Not enough bits: find the failing increment to report where it fails.
-    for (uint32_t i = 0; i < subsets_; ++i) TARNWEL_TRY(reader_.read_bits(increment_bits));
+    // Report the first increment that does not fit, as reading one by one would.
+    for (uint32_t i = 0; i < subsets_; ++i) TARNWEL_TRY(reader_.read_bits(static_cast<uint32_t>(increment_bits)));
   }
-  fill_increments(item, base, static_cast<uint32_t>(increment_bits));
+  reader_.skip_unchecked(increment_bits * subsets_);
   return Status::success();
 }
 
-// The caller has checked that every increment is in the data.
-void ColumnReader::fill_increments(const NumberItem& item, uint64_t base, uint32_t increment_bits) {
-  const uint64_t missing_increment = all_ones(increment_bits);
-  const std::size_t start = out_.values.size();
-  out_.values.resize(start + subsets_);
-  DecodedValue* column = out_.values.data() + start;
-  for (uint32_t i = 0; i < subsets_; ++i) {
-    const uint64_t increment = reader_.read_bits_unchecked(increment_bits);
-    DecodedValue& value = column[i];
-    value.name = item.name;
-    value.descriptor = item.code;
-    if (item.missing_allowed && increment == missing_increment) {
-      value.raw = base;
-      value.flags = kHasRaw;
-    } else {
-      // R0 + increment wraps modulo 2^64 like any unsigned sum.
-      value.raw = base + increment;
-      value.raw_value = scaled_value(item.reference, value.raw, item.divisor);
-      value.flags = kHasRaw | kHasRawValue;
-    }
-    if (item.meanings != nullptr) value.meaning = item.meanings->meaning(value.raw);
+Status ColumnSet::element(const ElementInfo& element, DecodeState& state) {
+  if (element.is_text) {
+    return text(state.text_width_of(element), element.name, element.code, state);
   }
+  return number({element.code_table, element.name, element.code, state.numeric_width(element),
+                 state.reference_of(element), power_of_ten(state.scale_of(element)),
+                 !element.class31});
 }
 
-Status ColumnReader::text(uint32_t width, const std::string* name, uint32_t code,
-                          DecodeState& state) {
-  TARNWEL_TRY(make_room());
-  std::string& bytes = out_.text_bytes;
+Status ColumnSet::associated_field(uint32_t width) {
+  return number({nullptr, &kAssociatedFieldName, 999999, width, 0, 1.0, false});
+}
+
+Status ColumnSet::number(const NumberItem& item) {
+  TARNWEL_ASSIGN(const uint64_t base, reader_.read_bits(item.width));
+  TARNWEL_ASSIGN(const uint64_t increment_bits, increment_width());
+  const uint64_t increments_at = reader_.position();
+  if (increment_bits != 0) TARNWEL_TRY(skip_increments(increment_bits));
+  Column column;
+  column.value.name = item.name;
+  column.value.descriptor = item.code;
+  column.value.raw = base;
+  column.value.flags = kHasRaw;
+  const bool base_missing =
+      item.missing_allowed && item.width < 64 && base == all_ones(item.width);
+  if (increment_bits == 0 || base_missing) {
+    // Every subset has R0, also when R0 is missing and increments were present.
+    if (!base_missing) {
+      column.value.raw_value = scaled_value(item.reference, base, item.divisor);
+      column.value.flags |= kHasRawValue;
+    }
+    if (item.code_table != nullptr) {
+      column.value.meaning = MeaningMemo{}.lookup(*item.code_table, base);
+    }
+    return add(column);
+  }
+  column.kind = Column::Kind::kIncrements;
+  column.increment_bits = static_cast<uint8_t>(increment_bits);
+  column.missing_allowed = item.missing_allowed;
+  column.base = base;
+  column.increments_at = increments_at;
+  column.reference = item.reference;
+  column.divisor = item.divisor;
+  column.code_table = item.code_table;
+  return add(column);
+}
+
+Status ColumnSet::text(uint32_t width, const std::string* name, uint32_t code,
+                       DecodeState& state) {
+  std::string& bytes = texts_.text_bytes;
   const std::size_t base_start = bytes.size();
   TARNWEL_TRY(reader_.read_bytes_into(width, bytes));
   TARNWEL_ASSIGN(const uint64_t characters, increment_width());
   const double first_number = static_cast<double>(state.text_counter);
   ++state.text_counter;
-  DecodedValue value;
-  value.name = name;
-  value.descriptor = code;
-  value.flags = kHasRawValue;
+  Column column;
+  column.kind = Column::Kind::kStored;
+  column.stored_at = stored_.size();
+  column.value.name = name;
+  column.value.descriptor = code;
+  column.value.flags = kHasRawValue;
   // Without increments every subset shares the one text of R0.
   if (characters == 0 && finish_text(bytes, base_start)) {
-    value.text_index = out_.add_text(base_start);
-    value.flags |= kHasText;
+    column.value.text_index = texts_.add_text(base_start);
+    column.value.flags |= kHasText;
   } else if (characters != 0) {
     bytes.resize(base_start);
   }
+  TARNWEL_TRY(add(column));
   const double n = static_cast<double>(subsets_);
   const double length = static_cast<double>(width / 8);
   for (uint32_t i = 0; i < subsets_; ++i) {
-    DecodedValue entry = value;
+    DecodedValue entry = column.value;
     if (characters != 0) {
       const std::size_t start = bytes.size();
       TARNWEL_TRY(reader_.read_bytes_into(static_cast<uint32_t>(characters * 8), bytes));
       if (finish_text(bytes, start)) {
-        entry.text_index = out_.add_text(start);
+        entry.text_index = texts_.add_text(start);
         entry.flags |= kHasText;
       }
     }
     entry.raw_value = (first_number * n + static_cast<double>(i) + 1.0) * 1000.0 + length;
-    out_.values.push_back(entry);
+    stored_.push_back(entry);
   }
   return Status::success();
 }
 
-Status ColumnReader::marker(uint32_t code) {
-  TARNWEL_TRY(make_room());
-  out_.values.insert(out_.values.end(), subsets_, operator_marker(code));
-  return Status::success();
+Status ColumnSet::marker(uint32_t code) {
+  Column column;
+  column.value = operator_marker(code);
+  return add(column);
+}
+
+DecodedValue ColumnSet::value(std::size_t index, uint32_t subset) const {
+  const Column& column = columns_[index];
+  switch (column.kind) {
+    case Column::Kind::kUniform:
+      return column.value;
+    case Column::Kind::kStored:
+      return stored_[column.stored_at + subset];
+    case Column::Kind::kIncrements:
+      break;
+  }
+  MeaningMemo memo;
+  const uint64_t at = column.increments_at + uint64_t{subset} * column.increment_bits;
+  return increment_value(column, reader_.bits_at(at, column.increment_bits), memo);
+}
+
+std::vector<DecodedValue> ColumnSet::by_subset() const {
+  std::vector<DecodedValue> values;
+  values.reserve(columns_.size() * subsets_);
+  std::vector<MeaningMemo> memos(columns_.size());
+  for (uint32_t i = 0; i < subsets_; ++i) {
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      const Column& column = columns_[c];
+      if (column.kind == Column::Kind::kUniform) {
+        values.push_back(column.value);
+      } else if (column.kind == Column::Kind::kStored) {
+        values.push_back(stored_[column.stored_at + i]);
+      } else {
+        const uint64_t at = column.increments_at + uint64_t{i} * column.increment_bits;
+        values.push_back(
+            increment_value(column, reader_.bits_at(at, column.increment_bits), memos[c]));
+      }
+    }
+  }
+  return values;
 }
 
 }  // namespace tarnwel

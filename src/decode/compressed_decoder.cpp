@@ -1,7 +1,6 @@
 // The descriptor walk over compressed data: every item once for all subsets, then reordered by subset.
 #include "decode/compressed_decoder.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -21,9 +20,11 @@ constexpr unsigned kMaxDepth = 64;
 
 class CompressedWalk {
  public:
-  CompressedWalk(DescriptorCache& cache, BitReader& reader, DecodedValues& columns,
+  CompressedWalk(DescriptorCache& cache, BitReader& reader, DecodedValues& texts,
                  uint32_t subsets)
-      : cache_(cache), reader_(reader), columns_(columns), items_(reader, columns, subsets) {}
+      : cache_(cache), reader_(reader), items_(reader, texts, subsets) {}
+
+  const ColumnSet& columns() const { return items_; }
 
   Status walk(std::span<const uint32_t> codes, unsigned depth) {
     if (depth > kMaxDepth) {
@@ -51,12 +52,15 @@ class CompressedWalk {
     }
     const ElementInfo* element = cache_.element(code);
     if (element == nullptr) return BufrError::element_not_found(code);
-    const std::size_t first = columns_.values.size();
     TARNWEL_TRY(items_.element(*element, state_));
     if (code == 31031 && state_.bitmap_collecting) {
-      // An absent first value counts as present (0), unlike in uncompressed data.
-      const bool known = items_.subsets() != 0 && columns_.values[first].has_raw_value();
-      state_.bitmap.push_back(known ? bitmap_byte(columns_.values[first].raw_value) : 0);
+      // An absent first value gives 0 (present), unlike in uncompressed data.
+      uint8_t entry = 0;
+      if (items_.subsets() != 0) {
+        const DecodedValue first = items_.value(items_.size() - 1, 0);
+        if (first.has_raw_value()) entry = bitmap_byte(first.raw_value);
+      }
+      state_.bitmap.push_back(entry);
     } else {
       state_.history.push_back(element);
     }
@@ -94,13 +98,13 @@ class CompressedWalk {
   Result<uint64_t> delayed_factor(uint32_t code) {
     const ElementInfo* element = cache_.element(code);
     if (element == nullptr) return BufrError::element_not_found(code);
-    const std::size_t first = columns_.values.size();
     TARNWEL_TRY(items_.element(*element, state_));
     state_.history.push_back(element);
-    if (items_.subsets() == 0 || !columns_.values[first].has_raw_value()) return uint64_t{0};
-    const double candidate = columns_.values[first].raw_value;
-    for (std::size_t k = first; k < columns_.values.size(); ++k) {
-      const DecodedValue& value = columns_.values[k];
+    const std::size_t column = items_.size() - 1;
+    if (items_.subsets() == 0 || !items_.value(column, 0).has_raw_value()) return uint64_t{0};
+    const double candidate = items_.value(column, 0).raw_value;
+    for (uint32_t i = 1; i < items_.subsets(); ++i) {
+      const DecodedValue value = items_.value(column, i);
       if (!value.has_raw_value() ||
           std::fabs(value.raw_value - candidate) > std::numeric_limits<double>::epsilon()) {
         return BufrError::parse(
@@ -142,42 +146,19 @@ class CompressedWalk {
 
   DescriptorCache& cache_;
   BitReader& reader_;
-  DecodedValues& columns_;
-  ColumnReader items_;
+  ColumnSet items_;
   DecodeState state_;
   WorkBudget budget_;
 };
-
-// Column-major to subset-major, a block of subsets at a time so that both the
-// reads and the writes stay within a few cache lines per column.
-std::vector<DecodedValue> transpose(const std::vector<DecodedValue>& columns, uint32_t subsets) {
-  std::vector<DecodedValue> values;
-  if (subsets == 0) return values;
-  const std::size_t count = columns.size() / subsets;
-  values.resize(columns.size());
-  constexpr uint32_t kBlock = 16;
-  for (uint32_t block = 0; block < subsets; block += kBlock) {
-    const uint32_t end = std::min(subsets, block + kBlock);
-    for (std::size_t c = 0; c < count; ++c) {
-      const DecodedValue* column = columns.data() + c * subsets;
-      for (uint32_t i = block; i < end; ++i) values[i * count + c] = column[i];
-    }
-  }
-  return values;
-}
 
 }  // namespace
 
 Result<DecodedValues> decode_compressed(std::span<const uint32_t> descriptors, uint32_t subsets,
                                         DescriptorCache& cache, BitReader& reader) {
-  DecodedValues columns;
-  CompressedWalk walk(cache, reader, columns, subsets);
-  TARNWEL_TRY(walk.walk(descriptors, 0));
   DecodedValues result;
-  result.values = transpose(columns.values, subsets);
-  columns.values = {};
-  result.text_bytes = std::move(columns.text_bytes);
-  result.texts = std::move(columns.texts);
+  CompressedWalk walk(cache, reader, result, subsets);
+  TARNWEL_TRY(walk.walk(descriptors, 0));
+  result.values = walk.columns().by_subset();
   return result;
 }
 
