@@ -45,7 +45,8 @@ void report_failure(const char* file, int line, const std::string& what) {
 }
 
 BitWriter& BitWriter::put(uint64_t value, unsigned width) {
-  for (unsigned i = width; i-- > 0;) bits_.push_back(((value >> i) & 1) != 0);
+  // Wider fields are zero-extended on the left.
+  for (unsigned i = width; i-- > 0;) bits_.push_back(i < 64 && ((value >> i) & 1) != 0);
   return *this;
 }
 
