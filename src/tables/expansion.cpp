@@ -17,8 +17,15 @@ class Expander {
   std::vector<uint32_t>& output() { return out_; }
 
  private:
-  Status visit();
-  Status append(uint32_t code);
+  // Checked on every descriptor, so the success path builds no Status.
+  bool visit() { return ++visits_ <= kMaxExpansionVisits; }
+  bool append(uint32_t code) {
+    if (out_.size() >= kMaxExpandedDescriptors) return false;
+    out_.push_back(code);
+    return true;
+  }
+  static BufrError too_many_visits();
+  static BufrError too_many_descriptors();
   // Returns how many codes of `list` the replication at `index` used.
   Result<std::size_t> expand_replication(std::span<const uint32_t> list, std::size_t index,
                                          int depth);
@@ -32,21 +39,14 @@ class Expander {
   uint8_t associated_width_ = 0;
 };
 
-Status Expander::visit() {
-  if (++visits_ > kMaxExpansionVisits) {
-    return BufrError::parse("sequence expansion visited more than " +
-                            std::to_string(kMaxExpansionVisits) + " descriptors");
-  }
-  return Status::success();
+BufrError Expander::too_many_visits() {
+  return BufrError::parse("sequence expansion visited more than " +
+                          std::to_string(kMaxExpansionVisits) + " descriptors");
 }
 
-Status Expander::append(uint32_t code) {
-  if (out_.size() >= kMaxExpandedDescriptors) {
-    return BufrError::parse("expanded descriptor list exceeds " +
-                            std::to_string(kMaxExpandedDescriptors) + " descriptors");
-  }
-  out_.push_back(code);
-  return Status::success();
+BufrError Expander::too_many_descriptors() {
+  return BufrError::parse("expanded descriptor list exceeds " +
+                          std::to_string(kMaxExpandedDescriptors) + " descriptors");
 }
 
 Result<std::size_t> Expander::expand_replication(std::span<const uint32_t> list,
@@ -89,7 +89,8 @@ Status Expander::apply_operator(uint32_t code) {
     case 8:
       return Status::success();
     default:
-      return append(code);
+      if (!append(code)) return too_many_descriptors();
+      return Status::success();
   }
 }
 
@@ -99,14 +100,15 @@ Status Expander::expand(std::span<const uint32_t> list, int depth) {
   }
   std::size_t index = 0;
   while (index < list.size()) {
-    TARNWEL_TRY(visit());
+    if (!visit()) return too_many_visits();
     const uint32_t code = list[index];
     switch (descriptor_f(code)) {
       case 0:
-        if (associated_width_ != 0 && descriptor_x(code) != 31) {
-          TARNWEL_TRY(append(kAssociatedFieldCode));
+        if (associated_width_ != 0 && descriptor_x(code) != 31 &&
+            !append(kAssociatedFieldCode)) {
+          return too_many_descriptors();
         }
-        TARNWEL_TRY(append(code));
+        if (!append(code)) return too_many_descriptors();
         index += 1;
         break;
       case 1: {
