@@ -1,9 +1,13 @@
 // Module initialisation: registers the classes and functions, in order, and builds __all__.
 #include "lib/descriptor_type.hpp"
+#include "lib/element_definition_type.hpp"
 #include "lib/errors.hpp"
 #include "lib/message_functions.hpp"
 #include "lib/message_type.hpp"
 #include "lib/module_state.hpp"
+#include "lib/sequence_definition_type.hpp"
+#include "lib/table_functions.hpp"
+#include "lib/table_set_type.hpp"
 
 namespace tarnwel::py {
 namespace {
@@ -20,6 +24,10 @@ struct ClassEntry {
 const ClassEntry kClasses[] = {
     {"BufrMessage", create_message_type, &ModuleState::bufr_message_type},
     {"Descriptor", create_descriptor_type, &ModuleState::descriptor_type},
+    {"ElementDefinition", create_element_definition_type, &ModuleState::element_definition_type},
+    {"SequenceDefinition", create_sequence_definition_type,
+     &ModuleState::sequence_definition_type},
+    {"TableSet", create_table_set_type, &ModuleState::table_set_type},
 };
 
 template <auto Function>
@@ -34,6 +42,8 @@ PyMethodDef kFunctions[] = {
     {"parse_file", as_cfunction<parse_file>(), kFastcall, "parse_file(path)\n--\n\n"},
     {"parse_all_bytes", as_cfunction<parse_all_bytes>(), kFastcall, "parse_all_bytes(data)\n--\n\n"},
     {"parse_all_file", as_cfunction<parse_all_file>(), kFastcall, "parse_all_file(path)\n--\n\n"},
+    {"expand_descriptors", as_cfunction<expand_descriptors>(), kFastcall,
+     "expand_descriptors(table_dir, descriptors)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,17 @@
+// The Python class TableSet: loaded tables, their loaders and lookups.
+#pragma once
+
+#include "lib/module_state.hpp"
+#include "tables/table_set.hpp"
+
+namespace tarnwel::py {
+
+PyTypeObject* create_table_set_type(PyObject* module);
+
+// A new TableSet object owning `tables`.
+PyObject* new_table_set_object(PyTypeObject* type, TableSet&& tables);
+
+// The tables behind a TableSet instance (checked by the caller).
+const TableSet& table_set_of(PyObject* object);
+
+}  // namespace tarnwel::py
