@@ -1,4 +1,6 @@
 // Module initialisation: registers the classes and functions, in order, and builds __all__.
+#include "lib/decode_functions.hpp"
+#include "lib/decoded_value_type.hpp"
 #include "lib/descriptor_type.hpp"
 #include "lib/element_definition_type.hpp"
 #include "lib/errors.hpp"
@@ -23,6 +25,7 @@ struct ClassEntry {
 // Registration order is part of the module's surface (it is the order of __all__).
 const ClassEntry kClasses[] = {
     {"BufrMessage", create_message_type, &ModuleState::bufr_message_type},
+    {"DecodedValue", create_decoded_value_type, &ModuleState::decoded_value_type},
     {"Descriptor", create_descriptor_type, &ModuleState::descriptor_type},
     {"ElementDefinition", create_element_definition_type, &ModuleState::element_definition_type},
     {"SequenceDefinition", create_sequence_definition_type,
@@ -44,6 +47,12 @@ PyMethodDef kFunctions[] = {
     {"parse_all_file", as_cfunction<parse_all_file>(), kFastcall, "parse_all_file(path)\n--\n\n"},
     {"expand_descriptors", as_cfunction<expand_descriptors>(), kFastcall,
      "expand_descriptors(table_dir, descriptors)\n--\n\n"},
+    {"decode_values", as_cfunction<decode_values>(), kFastcall,
+     "decode_values(data, table_dir)\n--\n\n"},
+    {"decode_values_with_tables", as_cfunction<decode_values_with_tables>(), kFastcall,
+     "decode_values_with_tables(data, tables)\n--\n\n"},
+    {"decode_values_with_definitions", as_cfunction<decode_values_with_definitions>(), kFastcall,
+     "decode_values_with_definitions(data, definitions_root)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

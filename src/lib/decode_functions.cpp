@@ -1,0 +1,109 @@
+// The module functions decode_values, decode_values_with_tables and decode_values_with_definitions.
+#include "lib/decode_functions.hpp"
+
+#include <string>
+
+#include "decode/section4_decoder.hpp"
+#include "lib/arg_parser.hpp"
+#include "lib/decoded_value_type.hpp"
+#include "lib/errors.hpp"
+#include "lib/table_set_type.hpp"
+#include "message/scanner.hpp"
+#include "tables/definitions.hpp"
+#include "tables/eccodes_loader.hpp"
+
+namespace tarnwel::py {
+namespace {
+
+constexpr const char* kDirParameters[] = {"data", "table_dir"};
+constexpr const char* kTablesParameters[] = {"data", "tables"};
+constexpr const char* kRootParameters[] = {"data", "definitions_root"};
+constexpr Signature kDecodeValues{"decode_values", kDirParameters};
+constexpr Signature kDecodeWithTables{"decode_values_with_tables", kTablesParameters};
+constexpr Signature kDecodeWithDefinitions{"decode_values_with_definitions", kRootParameters};
+
+// The first message of the buffer, scanned whole, and its parsed record.
+struct FirstMessage {
+  BufrMessage record;
+  ByteView bytes;
+};
+
+Result<FirstMessage> first_parsed_message(ByteView buffer) {
+  TARNWEL_ASSIGN(const MessageRange range, first_message(buffer));
+  const ByteView bytes = range.in(buffer);
+  TARNWEL_ASSIGN(BufrMessage record, parse_message(bytes));
+  return FirstMessage{std::move(record), bytes};
+}
+
+// Decodes and builds the list; the decoded records are dropped on return.
+PyObject* decode_to_list(PyObject* module, const FirstMessage& message, const TableSet& tables) {
+  Result<DecodedValues> decoded =
+      decode_section4(message.record, tables, message.record.section4_data(message.bytes));
+  if (!decoded) return raise_bufr_error(decoded.error());
+  return new_decoded_value_list(module_state(module)->decoded_value_type, decoded.value());
+}
+
+// Binds (data, <path>), converts both in order, then scans and parses.
+bool bind_data_and_path(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames, std::string* path, Result<FirstMessage>* message) {
+  PyObject* bound[2];
+  ByteView data;
+  if (!bind_arguments(signature, args, nargs, kwnames, bound) ||
+      !convert_bytes(bound[0], "data", &data) ||
+      !convert_path(bound[1], signature.parameters[1], path)) {
+    return false;
+  }
+  *message = first_parsed_message(data);
+  return true;
+}
+
+}  // namespace
+
+PyObject* decode_values(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::string table_dir;
+    Result<FirstMessage> message = BufrError::missing_marker();
+    if (!bind_data_and_path(kDecodeValues, args, nargs, kwnames, &table_dir, &message)) {
+      return nullptr;
+    }
+    // The message is checked before any table is loaded.
+    if (!message) return raise_bufr_error(message.error());
+    Result<TableSet> tables = load_eccodes_dir(table_dir);
+    if (!tables) return raise_bufr_error(tables.error());
+    return decode_to_list(module, message.value(), tables.value());
+  });
+}
+
+PyObject* decode_values_with_tables(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* bound[2];
+    ByteView data;
+    if (!bind_arguments(kDecodeWithTables, args, nargs, kwnames, bound) ||
+        !convert_bytes(bound[0], "data", &data) ||
+        !check_instance(bound[1], module_state(module)->table_set_type, "tables")) {
+      return nullptr;
+    }
+    Result<FirstMessage> message = first_parsed_message(data);
+    if (!message) return raise_bufr_error(message.error());
+    return decode_to_list(module, message.value(), table_set_of(bound[1]));
+  });
+}
+
+PyObject* decode_values_with_definitions(PyObject* module, PyObject* const* args,
+                                         Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::string root;
+    Result<FirstMessage> message = BufrError::missing_marker();
+    if (!bind_data_and_path(kDecodeWithDefinitions, args, nargs, kwnames, &root, &message)) {
+      return nullptr;
+    }
+    if (!message) return raise_bufr_error(message.error());
+    Result<TableSet> tables = load_definitions_tables(root, message->record);
+    if (!tables) return raise_bufr_error(tables.error());
+    return decode_to_list(module, message.value(), tables.value());
+  });
+}
+
+}  // namespace tarnwel::py

@@ -1,0 +1,258 @@
+// The Python class DecodedValue: one decoded item, small and without GC tracking.
+#include "lib/decoded_value_type.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "lib/errors.hpp"
+#include "lib/type_support.hpp"
+#include "message/descriptor_code.hpp"
+#include "tables/fields.hpp"
+
+namespace tarnwel::py {
+namespace {
+
+// 64 bytes. It refers only to str objects, so it cannot be part of a cycle and
+// is not tracked by the collector; numbers become Python objects on access.
+struct DecodedValueObject {
+  PyObject_HEAD
+  PyObject* name;     // shared by the values of one decode
+  PyObject* text;     // or null
+  PyObject* meaning;  // or null; shared like name
+  double raw_value;
+  uint64_t raw;
+  uint32_t descriptor;
+  uint8_t flags;
+};
+
+DecodedValueObject* value_of(PyObject* self) { return reinterpret_cast<DecodedValueObject*>(self); }
+
+PyObject* new_ref_or_none(PyObject* object) { return Py_NewRef(object != nullptr ? object : Py_None); }
+
+PyObject* get_descriptor(PyObject* self, void*) {
+  return PyLong_FromUnsignedLong(value_of(self)->descriptor);
+}
+PyObject* get_name(PyObject* self, void*) { return Py_NewRef(value_of(self)->name); }
+PyObject* get_raw(PyObject* self, void*) {
+  const DecodedValueObject* value = value_of(self);
+  if ((value->flags & kHasRaw) == 0) Py_RETURN_NONE;
+  return PyLong_FromUnsignedLongLong(value->raw);
+}
+PyObject* get_raw_value(PyObject* self, void*) {
+  const DecodedValueObject* value = value_of(self);
+  if ((value->flags & kHasRawValue) == 0) Py_RETURN_NONE;
+  return PyFloat_FromDouble(value->raw_value);
+}
+PyObject* get_raw_text(PyObject* self, void*) { return new_ref_or_none(value_of(self)->text); }
+PyObject* get_raw_meaning(PyObject* self, void*) { return new_ref_or_none(value_of(self)->meaning); }
+PyObject* get_data(PyObject* self, void*) {
+  const DecodedValueObject* value = value_of(self);
+  if (value->text != nullptr) return Py_NewRef(value->text);
+  if (value->meaning != nullptr) return Py_NewRef(value->meaning);
+  return get_raw_value(self, nullptr);
+}
+
+// Shortest round-trip digits; exponent form from 1e16 up and below 1e-4, with a
+// bare exponent (1e16, 1.5e-5); otherwise always with a fractional part.
+std::string format_number(double number) {
+  if (std::isnan(number)) return "NaN";
+  if (std::isinf(number)) return number < 0 ? "-inf" : "inf";
+  char buffer[64];
+  const double magnitude = std::fabs(number);
+  if (magnitude >= 1e16 || (magnitude != 0.0 && magnitude < 1e-4)) {
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, number,
+                                   std::chars_format::scientific).ptr;
+    std::string text(buffer, end);
+    const std::size_t e = text.find('e');
+    const int exponent = std::stoi(text.substr(e + 1));
+    return text.substr(0, e) + "e" + std::to_string(exponent);
+  }
+  const auto end =
+      std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::fixed).ptr;
+  std::string text(buffer, end);
+  if (text.find('.') == std::string::npos) text += ".0";
+  return text;
+}
+
+std::string utf8_of(PyObject* text) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+  return data == nullptr ? std::string() : std::string(data, static_cast<std::size_t>(size));
+}
+
+PyObject* value_repr(PyObject* self) {
+  return guarded([&]() -> PyObject* {
+    const DecodedValueObject* value = value_of(self);
+    std::string shown;
+    if (value->text != nullptr || value->meaning != nullptr) {
+      shown = quoted_text(utf8_of(value->text != nullptr ? value->text : value->meaning));
+      if (PyErr_Occurred()) return nullptr;
+    } else if ((value->flags & kHasRawValue) != 0) {
+      shown = "Some(" + format_number(value->raw_value) + ")";
+    } else {
+      shown = "None";
+    }
+    return new_str("DecodedValue(" + format_code(value->descriptor) + ", " + shown + ")");
+  });
+}
+
+void value_dealloc(PyObject* self) {
+  DecodedValueObject* value = value_of(self);
+  Py_XDECREF(value->name);
+  Py_XDECREF(value->text);
+  Py_XDECREF(value->meaning);
+  free_instance(self);
+}
+
+PyGetSetDef value_getset[] = {
+    {"descriptor", get_descriptor, nullptr, "", nullptr},
+    {"name", get_name, nullptr, "", nullptr},
+    {"raw", get_raw, nullptr, "", nullptr},
+    {"raw_value", get_raw_value, nullptr, "", nullptr},
+    {"raw_text", get_raw_text, nullptr, "", nullptr},
+    {"raw_meaning", get_raw_meaning, nullptr, "", nullptr},
+    {"data", get_data, nullptr, "", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot value_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(value_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(value_repr)},
+    {Py_tp_getset, value_getset},
+    {0, nullptr},
+};
+
+PyType_Spec value_spec = {
+    "_tarnwel.DecodedValue",
+    sizeof(DecodedValueObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    value_slots,
+};
+
+// One str per distinct borrowed core string (names, meanings) within a decode:
+// open addressing on the pointer, owning its references until the list is built.
+class StringCache {
+ public:
+  StringCache() : slots_(64) {}
+  StringCache(const StringCache&) = delete;
+  StringCache& operator=(const StringCache&) = delete;
+  ~StringCache() {
+    for (Slot& slot : slots_) Py_XDECREF(slot.object);
+  }
+
+  // Borrowed; null with an exception set on failure.
+  PyObject* get(const std::string* key) {
+    std::size_t i = index(key);
+    while (slots_[i].key != nullptr && slots_[i].key != key) i = (i + 1) & (slots_.size() - 1);
+    if (slots_[i].key == key) return slots_[i].object;
+    PyObject* object = new_str(*key);
+    if (object == nullptr) return nullptr;
+    slots_[i] = {key, object};
+    if (++filled_ * 2 > slots_.size()) grow();
+    return object;
+  }
+
+ private:
+  struct Slot {
+    const std::string* key = nullptr;
+    PyObject* object = nullptr;
+  };
+  std::size_t index(const std::string* key) const {
+    const auto bits = reinterpret_cast<std::uintptr_t>(key);
+    return static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ull) >> 40) & (slots_.size() - 1);
+  }
+  void grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    for (const Slot& slot : old) {
+      if (slot.key == nullptr) continue;
+      std::size_t i = index(slot.key);
+      while (slots_[i].key != nullptr) i = (i + 1) & (slots_.size() - 1);
+      slots_[i] = slot;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t filled_ = 0;
+};
+
+// Decoded texts are ASCII: bytes from 0x80 up were replaced when decoding.
+PyObject* new_ascii(std::string_view text) {
+  PyObject* object = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+  if (object != nullptr && !text.empty()) {
+    std::memcpy(PyUnicode_1BYTE_DATA(object), text.data(), text.size());
+  }
+  return object;
+}
+
+// Texts shared by several values (a compressed column without increments) are
+// made once; the others once each anyway.
+class TextObjects {
+ public:
+  explicit TextObjects(const DecodedValues& decoded)
+      : decoded_(decoded), objects_(decoded.texts.size(), nullptr) {}
+  TextObjects(const TextObjects&) = delete;
+  TextObjects& operator=(const TextObjects&) = delete;
+  ~TextObjects() {
+    for (PyObject* object : objects_) Py_XDECREF(object);
+  }
+  PyObject* get(uint32_t index) {
+    if (objects_[index] == nullptr) objects_[index] = new_ascii(decoded_.text(index));
+    return objects_[index];
+  }
+
+ private:
+  const DecodedValues& decoded_;
+  std::vector<PyObject*> objects_;
+};
+
+// Values are created often enough that skipping tp_alloc's zero fill counts.
+PyObject* new_value(PyTypeObject* type, const DecodedValue& record, PyObject* name,
+                    PyObject* text, PyObject* meaning) {
+  void* memory = PyObject_Malloc(sizeof(DecodedValueObject));
+  if (memory == nullptr) return PyErr_NoMemory();
+  PyObject* self = PyObject_Init(static_cast<PyObject*>(memory), type);
+  DecodedValueObject* value = value_of(self);
+  value->name = Py_NewRef(name);
+  value->text = Py_XNewRef(text);
+  value->meaning = Py_XNewRef(meaning);
+  value->raw_value = record.raw_value;
+  value->raw = record.raw;
+  value->descriptor = record.descriptor;
+  value->flags = record.flags;
+  return self;
+}
+
+}  // namespace
+
+PyTypeObject* create_decoded_value_type(PyObject* module) {
+  return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &value_spec, nullptr));
+}
+
+PyObject* new_decoded_value_list(PyTypeObject* type, const DecodedValues& decoded) {
+  const std::vector<DecodedValue>& records = decoded.values;
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(records.size())));
+  if (!list) return nullptr;
+  StringCache strings;
+  TextObjects texts(decoded);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const DecodedValue& record = records[i];
+    PyObject* name = strings.get(record.name);
+    PyObject* meaning = record.meaning != nullptr ? strings.get(record.meaning) : nullptr;
+    PyObject* text = record.has_text() ? texts.get(record.text_index) : nullptr;
+    if (name == nullptr || (record.meaning != nullptr && meaning == nullptr) ||
+        (record.has_text() && text == nullptr)) {
+      return nullptr;
+    }
+    PyObject* value = new_value(type, record, name, text, meaning);
+    if (value == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), value);
+  }
+  return list.release();
+}
+
+}  // namespace tarnwel::py

@@ -1,0 +1,15 @@
+// The Python class DecodedValue: one decoded item, small and without GC tracking.
+#pragma once
+
+#include "decode/decoded_value.hpp"
+#include "lib/module_state.hpp"
+
+namespace tarnwel::py {
+
+PyTypeObject* create_decoded_value_type(PyObject* module);
+
+// A new list with one DecodedValue per record, in order. Names, meanings and
+// shared texts become one str each, referenced by every value that uses them.
+PyObject* new_decoded_value_list(PyTypeObject* type, const DecodedValues& decoded);
+
+}  // namespace tarnwel::py
