@@ -2,33 +2,17 @@
 #include "tables/file_system.hpp"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
+#include "message/file_reader.hpp"
 #include "tables/utf8.hpp"
 
 namespace tarnwel {
 
 namespace {
-
-// Closes a descriptor on every path out of a function.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 class DirectoryStream {
  public:
@@ -51,31 +35,11 @@ bool stat_path(const std::string& path, struct stat& info) {
 }  // namespace
 
 int read_file_bytes(const std::string& path, std::string& out) {
-  out.clear();
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return errno;
-  struct stat info;
-  if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    // One extra byte lets the final read see end of file without a resize.
-    out.resize(static_cast<std::size_t>(info.st_size) + 1);
-  } else {
-    out.resize(4096);
-  }
-  std::size_t filled = 0;
-  for (;;) {
-    if (filled == out.size()) out.resize(out.size() * 2);
-    const ssize_t count = ::read(fd.get(), out.data() + filled, out.size() - filled);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      out.clear();
-      return error;
-    }
-    if (count == 0) break;
-    filled += static_cast<std::size_t>(count);
-  }
-  out.resize(filled);
-  return 0;
+  // One whole-file reader for the project; table text is then handled as chars.
+  std::vector<uint8_t> bytes;
+  const int error = read_whole_file(path, &bytes);
+  out.assign(bytes.begin(), bytes.end());
+  return error;
 }
 
 Result<std::string> read_text_file(const std::string& path) {
