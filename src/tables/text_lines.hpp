@@ -44,7 +44,11 @@ class WordCursor {
       const std::size_t length = white_space_length_at(rest_, 0);
       if ((length != 0) != space) return;
       std::size_t step = length;
-      if (step == 0) decode_utf8_at(rest_, 0, step);
+      if (step == 0 && static_cast<unsigned char>(rest_[0]) >= 0x80) {
+        decode_utf8_at(rest_, 0, step);
+      } else if (step == 0) {
+        step = 1;
+      }
       rest_.remove_prefix(step);
     }
   }

@@ -93,9 +93,7 @@ bool is_unicode_white_space(char32_t c) {
   }
 }
 
-std::size_t white_space_length_at(std::string_view text, std::size_t pos) {
-  const auto byte = static_cast<unsigned char>(text[pos]);
-  if (byte < 0x80) return is_unicode_white_space(byte) ? 1 : 0;
+std::size_t detail::non_ascii_white_space_length_at(std::string_view text, std::size_t pos) {
   std::size_t length = 0;
   const char32_t c = decode_utf8_at(text, pos, length);
   return is_unicode_white_space(c) ? length : 0;

@@ -20,8 +20,17 @@ char32_t decode_utf8_at(std::string_view text, std::size_t pos, std::size_t& len
 // The Unicode White_Space property.
 bool is_unicode_white_space(char32_t c);
 
+namespace detail {
+std::size_t non_ascii_white_space_length_at(std::string_view text, std::size_t pos);
+}  // namespace detail
+
 // Length in bytes of the white space character at `pos`, or 0 when there is none.
-std::size_t white_space_length_at(std::string_view text, std::size_t pos);
+// Inline because table text is mostly ASCII and this runs for every byte of it.
+inline std::size_t white_space_length_at(std::string_view text, std::size_t pos) {
+  const auto byte = static_cast<unsigned char>(text[pos]);
+  if (byte < 0x80) return byte == ' ' || (byte >= 0x09 && byte <= 0x0D) ? 1 : 0;
+  return detail::non_ascii_white_space_length_at(text, pos);
+}
 
 // `text` without leading and trailing Unicode white space.
 std::string_view trim_white_space(std::string_view text);
