@@ -1,0 +1,41 @@
+"""ecCodes as an independent reader of the same messages: splitting, header keys and decoded values."""
+
+import tempfile
+
+import eccodes as ec
+
+MISSING = -1e100  # ecCodes' missing value in numericValues
+
+
+def split(raw, header_keys=(), values=False):
+    """Every message ecCodes finds in `raw`, as a dict: offset, body (the message octets), edition, the requested
+    header keys (edition 4 only) and, with `values`, numericValues and stringValues or the unpack error."""
+    found = []
+    with tempfile.TemporaryFile() as f:
+        f.write(raw)
+        f.seek(0)
+        while (h := ec.codes_bufr_new_from_file(f)) is not None:
+            try:
+                item = {"offset": int(ec.codes_get(h, "offset")), "body": ec.codes_get_message(h),
+                        "edition": ec.codes_get(h, "edition")}
+                if item["edition"] == 4:
+                    item.update({key: ec.codes_get(h, key) for key in header_keys})
+                    item["unexpandedDescriptors"] = [int(d) for d in ec.codes_get_array(h, "unexpandedDescriptors")]
+                    if values:
+                        unpack(h, item)
+                found.append(item)
+            finally:
+                ec.codes_release(h)
+    return found
+
+
+def unpack(h, item):
+    try:
+        ec.codes_set(h, "unpack", 1)
+        item["numericValues"] = [float(v) for v in ec.codes_get_array(h, "numericValues")]
+        try:
+            item["stringValues"] = list(ec.codes_get_string_array(h, "stringValues"))
+        except ec.KeyValueNotFoundError:
+            item["stringValues"] = []
+    except ec.GribInternalError as error:
+        item["unpack_error"] = str(error)
