@@ -160,3 +160,14 @@ def test_message_errors_come_before_tables(tmp_path):
 def test_tables_argument_must_be_a_table_set():
     with pytest.raises(TypeError):
         _tarnwel.decode_values_with_tables(message(), "tables")
+
+
+def test_decoder_sources_stay_free_of_python():
+    src = __import__("pathlib").Path(__file__).resolve().parent.parent / "src"
+    offenders = [
+        str(path.relative_to(src))
+        for folder in ("decode", "bitstream")
+        for path in sorted((src / folder).glob("*"))
+        if "Python.h" in path.read_text()
+    ]
+    assert offenders == []

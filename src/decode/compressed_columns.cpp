@@ -43,8 +43,12 @@ DecodedValue increment_value(const Column& column, uint64_t increment, MeaningMe
 
 }  // namespace
 
+// A column costs about as much as three values, so few subsets do not let the
+// bound admit many more bytes; with no subsets there is nothing to keep at all.
 Status ColumnSet::add(Column column) {
-  if ((columns_.size() + 1) * uint64_t{subsets_} > kMaxDecodedValues) return value_count_exceeded();
+  if (subsets_ == 0) return Status::success();
+  const uint64_t weight = subsets_ < 3 ? 3 : subsets_;
+  if ((columns_.size() + 1) * weight > kMaxDecodedValues) return value_count_exceeded();
   columns_.push_back(column);
   return Status::success();
 }

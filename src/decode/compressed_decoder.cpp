@@ -100,8 +100,9 @@ class CompressedWalk {
     if (element == nullptr) return BufrError::element_not_found(code);
     TARNWEL_TRY(items_.element(*element, state_));
     state_.history.push_back(element);
+    if (items_.subsets() == 0) return uint64_t{0};
     const std::size_t column = items_.size() - 1;
-    if (items_.subsets() == 0 || !items_.value(column, 0).has_raw_value()) return uint64_t{0};
+    if (!items_.value(column, 0).has_raw_value()) return uint64_t{0};
     const double candidate = items_.value(column, 0).raw_value;
     for (uint32_t i = 1; i < items_.subsets(); ++i) {
       const DecodedValue value = items_.value(column, i);

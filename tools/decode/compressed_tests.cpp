@@ -149,6 +149,9 @@ DECODE_TEST(compressed_limits) {
   for (int k = 0; k < 320; ++k) item(zeros, 0, 0, 0);
   CHECK_ERROR(decode_compressed({102255, 101255, 2002}, zeros, 65535).result,
               "csv/table parse error: decoded value count exceeds 20000000");
+  // Without subsets markers cost nothing to keep; the step bound ends the walk.
+  CHECK_ERROR(decode_compressed({104255, 103255, 102255, 101255, 222000}, BitWriter(), 0).result,
+              "csv/table parse error: descriptor walk exceeds 100000000 steps");
   BitWriter short_item;
   item(short_item, 1, 7, 3, {1});
   CHECK_ERROR(decode_compressed({1001}, short_item, 3).result,
