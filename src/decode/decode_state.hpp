@@ -33,9 +33,9 @@ struct DecodeState {
   std::unordered_map<uint32_t, int64_t> changed_references;
 
   // A fresh state for the next subset of an uncompressed message. text_counter runs
-  // over the whole message; so do the 2 03 references, as other decoders keep them,
-  // which only shows when a subset uses an element before its own 2 03 definitions.
-  // Vectors keep their capacity.
+  // over the whole message; so do the 2 03 references, as ecCodes keeps them. Each
+  // subset reads its own definitions anyway, so this only shows when a subset uses
+  // an element before its 2 03 definitions. Vectors keep their capacity.
   void start_subset() {
     bitmap.clear();
     history.clear();
