@@ -48,7 +48,8 @@ def format_number(value):
 
 def describe_value(value, tables):
     if value.raw_text is not None:
-        return repr(value.raw_text), ""
+        # Fixed-width texts are often padded with NUL octets; they carry nothing to read.
+        return repr(value.raw_text.rstrip("\x00")), ""
     if value.raw_meaning is not None:
         return f"{format_number(value.raw_value)} ({value.raw_meaning})", ""
     element = tables.get_element(value.descriptor)
