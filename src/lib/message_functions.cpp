@@ -57,50 +57,50 @@ bool read_path_argument(const Signature& signature, PyObject* const* args, Py_ss
   return true;
 }
 
+using Builder = PyObject* (*)(PyObject* module, ByteView bytes);
+
+PyObject* from_data_argument(const Signature& signature, Builder build, PyObject* module,
+                             PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* bound[1];
+    ByteView data;
+    if (!bind_arguments(signature, args, nargs, kwnames, bound) ||
+        !convert_bytes(bound[0], "data", &data)) {
+      return nullptr;
+    }
+    return build(module, data);
+  });
+}
+
+PyObject* from_path_argument(const Signature& signature, Builder build, PyObject* module,
+                             PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::vector<uint8_t> contents;
+    if (!read_path_argument(signature, args, nargs, kwnames, &contents)) return nullptr;
+    return build(module, contents);
+  });
+}
+
 }  // namespace
 
 PyObject* parse_bytes(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    PyObject* bound[1];
-    ByteView data;
-    if (!bind_arguments(kParseBytes, args, nargs, kwnames, bound) ||
-        !convert_bytes(bound[0], "data", &data)) {
-      return nullptr;
-    }
-    return message_from_bytes(module, data);
-  });
+  return from_data_argument(kParseBytes, message_from_bytes, module, args, nargs, kwnames);
 }
 
 PyObject* parse_file(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    std::vector<uint8_t> contents;
-    if (!read_path_argument(kParseFile, args, nargs, kwnames, &contents)) return nullptr;
-    return message_from_bytes(module, contents);
-  });
+  return from_path_argument(kParseFile, message_from_bytes, module, args, nargs, kwnames);
 }
 
 PyObject* parse_all_bytes(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    PyObject* bound[1];
-    ByteView data;
-    if (!bind_arguments(kParseAllBytes, args, nargs, kwnames, bound) ||
-        !convert_bytes(bound[0], "data", &data)) {
-      return nullptr;
-    }
-    return messages_from_bytes(module, data);
-  });
+  return from_data_argument(kParseAllBytes, messages_from_bytes, module, args, nargs, kwnames);
 }
 
 PyObject* parse_all_file(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    std::vector<uint8_t> contents;
-    if (!read_path_argument(kParseAllFile, args, nargs, kwnames, &contents)) return nullptr;
-    return messages_from_bytes(module, contents);
-  });
+  return from_path_argument(kParseAllFile, messages_from_bytes, module, args, nargs, kwnames);
 }
 
 }  // namespace tarnwel::py
