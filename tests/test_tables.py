@@ -123,7 +123,13 @@ def test_element_fields_and_copies(tmp_path):
 
 @pytest.mark.parametrize(
     "name, expected",
-    [("a\\b\r\n\0", 'a\\\\b\\r\\n\\0'), ("\x01\x7f\x85\u200b", "\\u{1}\\u{7f}\\u{85}\\u{200b}"), ("it's €", "it's €")],
+    [
+        ("a\\b\r\n\0", 'a\\\\b\\r\\n\\0'),
+        ("\x01\x7f\x85\u200b", "\\u{1}\\u{7f}\\u{85}\\u{200b}"),
+        # Format characters outside the common punctuation blocks are escaped as well.
+        ("\u0890\u08e2\U000110cd\U00013430", "\\u{890}\\u{8e2}\\u{110cd}\\u{13430}"),
+        ("it's €", "it's €"),
+    ],
 )
 def test_element_repr_quoting(tmp_path, name, expected):
     # A quoted field keeps the line end and NUL inside the name.

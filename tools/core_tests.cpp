@@ -133,6 +133,9 @@ void test_quoted_text() {
   CHECK(quoted_text("\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80") ==
         "\"\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\"");
   CHECK(quoted_text("\xe2\x80\x8b\xef\xbb\xbf") == "\"\\u{200b}\\u{feff}\"");
+  // Format characters of later Unicode versions and of the supplementary planes.
+  CHECK(quoted_text("\xe0\xa2\x90\xe0\xa3\xa2\xf0\x91\x83\x8d\xf0\x93\x90\xbf") ==
+        "\"\\u{890}\\u{8e2}\\u{110cd}\\u{1343f}\"");
   CHECK(quoted_text("a\xff") == "\"a\xef\xbf\xbd\"");
 }
 
