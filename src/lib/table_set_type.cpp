@@ -52,30 +52,30 @@ constexpr Signature kFromEccodes{"TableSet.from_eccodes", kPathParameter};
 constexpr Signature kFromBufr4{"TableSet.from_bufr4_45", kPathParameter};
 constexpr Signature kFromDefinitions{"TableSet.from_definitions", kDefinitionsParameters};
 
-PyObject* from_eccodes(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) {
+using Loader = Result<TableSet> (*)(const std::string& path);
+
+// The loaders that take one directory differ only in how they read it.
+PyObject* load_from_path(const Signature& signature, Loader loader, PyObject* module,
+                         PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     PyObject* bound[1];
     std::string path;
-    if (!bind_arguments(kFromEccodes, args, nargs, kwnames, bound) ||
+    if (!bind_arguments(signature, args, nargs, kwnames, bound) ||
         !convert_path(bound[0], "path", &path)) {
       return nullptr;
     }
-    return from_loaded(module, load_eccodes_dir(path));
+    return from_loaded(module, loader(path));
   });
+}
+
+PyObject* from_eccodes(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) {
+  return load_from_path(kFromEccodes, load_eccodes_dir, module, args, nargs, kwnames);
 }
 
 PyObject* from_bufr4_45(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    PyObject* bound[1];
-    std::string path;
-    if (!bind_arguments(kFromBufr4, args, nargs, kwnames, bound) ||
-        !convert_path(bound[0], "path", &path)) {
-      return nullptr;
-    }
-    return from_loaded(module, load_wmo_csv_dir(path));
-  });
+  return load_from_path(kFromBufr4, load_wmo_csv_dir, module, args, nargs, kwnames);
 }
 
 PyObject* from_definitions(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
@@ -100,34 +100,36 @@ constexpr Signature kGetSequence{"TableSet.get_sequence", kCodeParameter};
 constexpr Signature kGetMeaning{"TableSet.get_meaning", kMeaningParameters};
 constexpr Signature kExpand{"TableSet.expand", kDescriptorsParameter};
 
-PyObject* get_element(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) {
+// A new Python copy of the entry stored under the `code` argument, or None.
+template <class Entry>
+PyObject* copy_entry(const Signature& signature, PyObject* self, PyObject* const* args,
+                     Py_ssize_t nargs, PyObject* kwnames,
+                     const Entry* (TableSet::*lookup)(uint32_t) const,
+                     PyObject* (*make)(PyTypeObject*, const Entry&),
+                     PyTypeObject* ModuleState::*type) {
   return guarded([&]() -> PyObject* {
     PyObject* bound[1];
     uint32_t code = 0;
-    if (!bind_arguments(kGetElement, args, nargs, kwnames, bound) ||
+    if (!bind_arguments(signature, args, nargs, kwnames, bound) ||
         !convert_u32(bound[0], "code", &code)) {
       return nullptr;
     }
-    const ElementDefinition* element = tables_of(self).get_element(code);
-    if (element == nullptr) Py_RETURN_NONE;
-    return new_element_definition_object(state_of(self)->element_definition_type, *element);
+    const Entry* entry = (tables_of(self).*lookup)(code);
+    if (entry == nullptr) Py_RETURN_NONE;
+    return make(state_of(self)->*type, *entry);
   });
+}
+
+PyObject* get_element(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) {
+  return copy_entry(kGetElement, self, args, nargs, kwnames, &TableSet::get_element,
+                    new_element_definition_object, &ModuleState::element_definition_type);
 }
 
 PyObject* get_sequence(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    PyObject* bound[1];
-    uint32_t code = 0;
-    if (!bind_arguments(kGetSequence, args, nargs, kwnames, bound) ||
-        !convert_u32(bound[0], "code", &code)) {
-      return nullptr;
-    }
-    const SequenceDefinition* sequence = tables_of(self).get_sequence(code);
-    if (sequence == nullptr) Py_RETURN_NONE;
-    return new_sequence_definition_object(state_of(self)->sequence_definition_type, *sequence);
-  });
+  return copy_entry(kGetSequence, self, args, nargs, kwnames, &TableSet::get_sequence,
+                    new_sequence_definition_object, &ModuleState::sequence_definition_type);
 }
 
 PyObject* get_meaning(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
