@@ -1,4 +1,4 @@
-"""Table loading, lookups and expansion: TableSet, ElementDefinition, SequenceDefinition, expand_descriptors."""
+"""Table loading from ecCodes directories and definitions roots, lookups, expansion and the table-side classes."""
 
 import csv
 import re
@@ -61,6 +61,7 @@ def test_empty_set():
         (HEADER + ROW11 + ROW8, {1001, 1002}),  # local tables mix 11- and 8-field records
         (ROW8 + ROW11, {1001, 1002}),
         (ROW7 + ROW7, set()),  # short records are skipped
+        ("x|not|a|number|u|y|z\n" * 2, set()),  # ...before any of their fields is parsed
         ("\r\n" + ROW11.replace("\n", "\r\n") + "\n\n" + ROW8.replace("\n", "\r"), {1001, 1002}),
     ],
 )
@@ -194,7 +195,7 @@ def test_sequence_def_errors(tmp_path, text, message):
 def test_code_tables(tmp_path):
     codetables = {
         "001003.table": "0 0 Antarctica\n1 1 Not kept\n",
-        "1003.table": "# Region\n1 1 Region   I\n0 0\n+12 12 Reserved\r\n",
+        "1003.table": "# Region\n1 1 Region   I\n0 0\nx 1\n+12 12 Reserved\r\n",
         "8.table.bak": "x",
         "020003.table": "1 1 first\n2 2 second\n3 3 third\n4 4 fourth\n",
     }
@@ -212,17 +213,90 @@ def test_code_tables(tmp_path):
         tables.get_meaning(2**32, 0)
 
 
-def test_code_tables_directory_entry_is_io_error(tmp_path):
-    (table_dir(tmp_path) / "codetables" / "8.table").mkdir(parents=True)
+@pytest.mark.parametrize(
+    "make, expected",
+    [
+        (lambda root: (root / "codetables" / "8.table").mkdir(parents=True), "io error: Is a directory (os error 21)"),
+        (lambda root: write(root / "codetables", ""), "io error: Not a directory (os error 20)"),
+    ],
+)
+def test_code_tables_directory_entry_is_io_error(tmp_path, make, expected):
+    make(table_dir(tmp_path))
     with pytest.raises(ValueError) as caught:
         TableSet.from_eccodes(str(tmp_path))
-    assert str(caught.value) == "io error: Is a directory (os error 21)"
+    assert str(caught.value) == expected
 
 
 def test_definition_classes_are_not_constructible():
     for cls in (_tarnwel.ElementDefinition, _tarnwel.SequenceDefinition):
         with pytest.raises(TypeError):
             cls()
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((1,), {}, "TableSet() takes 0 positional arguments but 1 was given"),
+        ((), {"path": "x"}, "TableSet() got an unexpected keyword argument 'path'"),
+    ],
+)
+def test_table_set_constructor_takes_no_arguments(args, kwargs, message):
+    with pytest.raises(TypeError) as caught:
+        TableSet(*args, **kwargs)
+    assert str(caught.value) == message
+
+
+@pytest.mark.parametrize(
+    "member, signature",
+    [
+        ("get_element", "($self, code)"),
+        ("get_sequence", "($self, code)"),
+        ("get_meaning", "($self, code, raw)"),
+        ("expand", "($self, descriptors)"),
+        ("from_eccodes", "(path)"),
+        ("from_bufr4_45", "(path)"),
+        ("from_definitions", "(path, message)"),
+    ],
+)
+def test_table_set_text_signatures(member, signature):
+    assert getattr(TableSet, member).__text_signature__ == signature
+    assert (TableSet.__text_signature__, TableSet.__doc__) == ("()", "")
+
+
+def test_table_side_attributes_are_read_only_with_empty_docs(tmp_path):
+    tables = load(tmp_path, elements=ROW8, sequences='"301001" = [ 001002 ]')
+    element, sequence = tables.get_element(1002), tables.get_sequence(301001)
+    attributes = {
+        tables: ["element_count", "sequence_count"],
+        element: ["code", "name", "unit", "abbreviation", "element_type", "scale", "reference", "width"],
+        sequence: ["code", "members"],
+    }
+    for instance, names in attributes.items():
+        for name in names:
+            assert getattr(type(instance), name).__doc__ == ""
+            with pytest.raises(AttributeError):
+                setattr(instance, name, 0)
+    # Copies compare by identity: no equality of their own.
+    assert element != tables.get_element(1002) and sequence != tables.get_sequence(301001)
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda t: t.get_element(2**32), OverflowError, "argument 'code': out of range integral type conversion attempted"),
+        (lambda t: t.get_sequence(-1), OverflowError, "argument 'code': out of range integral type conversion attempted"),
+        (lambda t: t.get_meaning(1003, -1), OverflowError, "argument 'raw': can't convert negative int to unsigned"),
+        (lambda t: t.get_meaning(1003, 2**64), OverflowError, "argument 'raw': int too big to convert"),
+        (lambda t: t.get_element("1"), TypeError, "argument 'code': 'str' object cannot be interpreted as an integer"),
+        (lambda t: t.expand({1001}), TypeError, "argument 'descriptors': 'set' object cannot be cast as 'Sequence'"),
+        (lambda t: t.expand([1001, 2**32]), OverflowError, "argument 'descriptors': out of range integral type conversion attempted"),
+        (lambda t: TableSet.from_eccodes(b"x"), TypeError, "argument 'path': 'bytes' object cannot be cast as 'str'"),
+    ],
+)
+def test_table_set_argument_errors(call, error, message):
+    with pytest.raises(error) as caught:
+        call(TableSet())
+    assert str(caught.value) == message
 
 
 @pytest.fixture
@@ -245,6 +319,10 @@ def expansion_tables(tmp_path):
         ),
         ([201129, 202129, 206008, 207001, 208010, 12101], [12101]),
         ([222000, 236000, 203014], [222000, 236000, 203014]),
+        # Y counts by its low 8 bits: 257 replicates once, 256 is a delayed replication.
+        ([101257, 1001], [1001]),
+        ([101256, 31001, 1001], [31001, 1001]),
+        ([204264, 12101, 204256, 12101], [999999, 12101, 12101]),
     ],
 )
 def test_expand(expansion_tables, descriptors, expanded):
@@ -373,62 +451,26 @@ def test_from_definitions_bad_local_file_and_arguments(definitions):
     assert str(caught.value) == "argument 'message': 'int' object cannot be cast as 'BufrMessage'"
 
 
-B_HEADER = "ClassNo,ClassName_en,FXY,ElementName_en,BUFR_Unit,BUFR_Scale,BUFR_ReferenceValue,BUFR_DataWidth_Bits\n"
-D_HEADER = "Category,Title,FXY1,Title_en,SubTitle_en,FXY2\n"
+@pytest.mark.parametrize("hops, loads", [(32, True), (33, False)])
+def test_alias_chain_bound(definitions, hops, loads):
+    # Versions 100, 101, ... each name the next; the last names the directory 35.
+    wmo = definitions / "bufr" / "tables" / "0" / "wmo"
+    for step in range(hops):
+        write(wmo / str(100 + step), str(101 + step) if step + 1 < hops else "35")
+    record = _tarnwel.parse_bytes(message(master_version=100))
+    if loads:
+        assert TableSet.from_definitions(str(definitions), record).get_sequence(301001).members == [1001]
+    else:
+        with pytest.raises(ValueError) as caught:
+            TableSet.from_definitions(str(definitions), record)
+        assert str(caught.value) == f"{PREFIX}ecCodes table alias chain is too long at {wmo}/132"
 
 
-def b_row(code="001001", name="NAME", unit="Numeric", scale="0", reference="0", width="7"):
-    return f"01,Id,{code},{name},{unit},{scale},{reference},{width}\n"
-
-
-@pytest.mark.parametrize(
-    "unit, element_type",
-    [("Code table", "code"), ("code table", "long"), ("Flag table", "flags"), ("CCITT IA5", "string"), ("K ", "long")],
-)
-def test_wmo_csv_element_types(tmp_path, unit, element_type):
-    write(tmp_path / "BUFRCREX_TableB_en_.csv", B_HEADER + b_row(unit=unit))
-    element = TableSet.from_bufr4_45(str(tmp_path)).get_element(1001)
-    assert (element.element_type, element.unit, element.abbreviation) == (element_type, unit, "")
-
-
-def test_wmo_csv_files(tmp_path):
-    write(tmp_path / "BUFRCREX_TableB_en_02.csv", B_HEADER + b_row(code='" ""001001"" "', name='"LATER, quoted"'))
-    write(tmp_path / "BUFRCREX_TableB_en_01.csv", B_HEADER + b_row(name="FIRST") + b_row(code="001002", scale="-1"))
-    write(tmp_path / "bufrcrex_TableB_en_03.csv", B_HEADER + b_row(code="001003"))
-    write(tmp_path / "BUFRCREX_TableB_en_04.CSV", B_HEADER + b_row(code="001004"))
-    write(tmp_path / "BUFRCREX_TableB_en_05.csv", "a,b,c,d,e,f,g\n" + b_row(code="001005")[:-3] + "\n")
-    d_rows = "".join(f"1,t,{seq},x,y,{member}\n" for seq, member in [(301001, 1001), (301002, 1003), (301001, 1002)])
-    write(tmp_path / "BUFR_TableD_en_01.csv", D_HEADER + d_rows)
-    write(tmp_path / "BUFR_TableD_en_02.csv", D_HEADER + "1,t,301002,x,y,001009\n1,t,301002,x,y,001009\n")
-    tables = TableSet.from_bufr4_45(str(tmp_path))
-    assert repr(tables) == "TableSet(elements=2, sequences=2)"
-    assert tables.get_element(1001).name == "LATER, quoted"
-    assert tables.get_element(1002).scale == -1
-    assert tables.get_sequence(301001).members == [1001, 1002]
-    assert tables.get_sequence(301002).members == [1009, 1009]
-    assert tables.get_meaning(1001, 0) is None
-
-
-@pytest.mark.parametrize(
-    "row, message",
-    [
-        (b_row(reference=""), 'bad i64 "": cannot parse integer from empty string'),
-        (b_row(width=" 7"), 'bad u16 " 7": invalid digit found in string'),
-        (b_row(code="30100x"), 'bad descriptor code "30100x": invalid digit found in string'),
-        (b_row() + b_row()[:-1] + ",9\n", csv_count_error(2, 3, len(B_HEADER + b_row()), 9, 8)[len(PREFIX):]),
-    ],
-)
-def test_wmo_csv_errors(tmp_path, row, message):
-    write(tmp_path / "BUFRCREX_TableB_en_01.csv", B_HEADER + row)
-    with pytest.raises(ValueError) as caught:
-        TableSet.from_bufr4_45(str(tmp_path))
-    assert str(caught.value) == PREFIX + message
-
-
-def test_wmo_csv_missing_directory(tmp_path):
-    with pytest.raises(ValueError) as caught:
-        TableSet.from_bufr4_45(str(tmp_path / "absent"))
-    assert str(caught.value) == "io error: " + NOT_FOUND
+def test_local_code_table_replaces_the_master_table_whole(definitions):
+    write(definitions / "bufr/tables/0/wmo/35/codetables/1001.table", "5 5 master five\n6 6 six\n")
+    record = _tarnwel.parse_bytes(message(master_version=20, local_version=1))
+    tables = TableSet.from_definitions(str(definitions), record)
+    assert (tables.get_meaning(1001, 5), tables.get_meaning(1001, 6)) == ("five", None)
 
 
 def element_rows(path):
@@ -472,21 +514,3 @@ def test_local_tables_of_centre_98(definitions_root):
         local_rows = element_rows(local / "element.table")
         assert tables.element_count == len(master.keys() | local_rows.keys()), local
         assert all(fields_of(tables.get_element(code)) == fields for code, fields in local_rows.items())
-
-
-def test_wmo_bufr4_csv(wmo_csv_dir):
-    tables = TableSet.from_bufr4_45(str(wmo_csv_dir))
-    elements, sequences = {}, {}
-    for path in sorted(wmo_csv_dir.glob("BUFRCREX_TableB_en_*.csv")):
-        with open(path, encoding="utf-8", newline="") as handle:
-            for row in list(csv.reader(handle))[1:]:
-                elements[int(row[2])] = (row[3], row[4], int(row[5]), int(row[6]), int(row[7]))
-    for path in sorted(wmo_csv_dir.glob("BUFR_TableD_en_*.csv")):
-        in_file = {}
-        with open(path, encoding="utf-8", newline="") as handle:
-            for row in list(csv.reader(handle))[1:]:
-                in_file.setdefault(int(row[2]), []).append(int(row[5]))
-        sequences.update(in_file)  # a later file replaces a sequence whole
-    assert (tables.element_count, tables.sequence_count) == (len(elements), len(sequences))
-    assert all(fields_of(tables.get_element(code)) == fields for code, fields in elements.items())
-    assert all(tables.get_sequence(code).members == members for code, members in sequences.items())
