@@ -60,7 +60,12 @@ class Scratch {
  public:
   Scratch() {
     char pattern[] = "/tmp/tarnwel-core-XXXXXX";
-    root_ = ::mkdtemp(pattern);
+    // Without a scratch directory no file check could mean anything.
+    if (::mkdtemp(pattern) == nullptr) {
+      std::perror("mkdtemp");
+      std::exit(1);
+    }
+    root_ = pattern;
   }
   ~Scratch() { std::system(("rm -rf '" + root_ + "'").c_str()); }
   const std::string& root() const { return root_; }

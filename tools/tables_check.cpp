@@ -1,4 +1,5 @@
 // Loads table directories given on the command line and prints their sizes and load times.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,12 +23,25 @@ int usage() {
   return 2;
 }
 
+// A decimal argument within [0, maximum]; atoi would wrap or overflow silently.
+template <class T>
+bool parse_argument(const char* text, unsigned long maximum, T& out) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || value > maximum) return false;
+  out = static_cast<T>(value);
+  return true;
+}
+
 int load_definitions(char** args) {
   tarnwel::BufrMessage message;
-  message.master_tables_version_number = static_cast<uint8_t>(std::atoi(args[1]));
-  message.local_tables_version_number = static_cast<uint8_t>(std::atoi(args[2]));
-  message.originating_centre = static_cast<uint16_t>(std::atoi(args[3]));
-  message.originating_subcentre = static_cast<uint16_t>(std::atoi(args[4]));
+  if (!parse_argument(args[1], 255, message.master_tables_version_number) ||
+      !parse_argument(args[2], 255, message.local_tables_version_number) ||
+      !parse_argument(args[3], 65535, message.originating_centre) ||
+      !parse_argument(args[4], 65535, message.originating_subcentre)) {
+    return usage();
+  }
   auto result = tarnwel::load_definitions_tables(args[0], message);
   if (!result.ok()) {
     std::printf("%s\n", result.error().display().c_str());
@@ -49,7 +63,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[first_dir], "--wmo-csv") == 0) {
       wmo_csv = true;
     } else if (std::strcmp(argv[first_dir], "--repeat") == 0 && first_dir + 1 < argc) {
-      repeat = std::atoi(argv[++first_dir]);
+      if (!parse_argument(argv[++first_dir], 1000000, repeat)) return usage();
     } else {
       return usage();
     }
