@@ -90,6 +90,11 @@ def csv_count_error(record, line, byte, found, first):
             f"{PREFIX}CSV parse error: record 1 (line 2, field: 3, byte: {len(ROW8)}): "
             "invalid utf-8: invalid UTF-8 in field 3 near byte index 6",
         ),
+        (  # the unused CREX columns must be text as well
+            ROW8 + "001009|x|long|n|u|0|0|7|\xc3|0|2\n",
+            f"{PREFIX}CSV parse error: record 1 (line 2, field: 8, byte: {len(ROW8)}): "
+            "invalid utf-8: invalid UTF-8 in field 8 near byte index 0",
+        ),
         ("001001|a|long|n|u| 0|0|7\n", f'{PREFIX}bad i32 " 0": invalid digit found in string'),
         ("001001|a|long|n|u|0||7\n", f'{PREFIX}bad i64 "": cannot parse integer from empty string'),
         (
@@ -227,10 +232,11 @@ def test_code_tables_directory_entry_is_io_error(tmp_path, make, expected):
     assert str(caught.value) == expected
 
 
-def test_definition_classes_are_not_constructible():
-    for cls in (_tarnwel.ElementDefinition, _tarnwel.SequenceDefinition):
-        with pytest.raises(TypeError):
-            cls()
+@pytest.mark.parametrize("name", ["ElementDefinition", "SequenceDefinition"])
+def test_definition_classes_are_not_constructible(name):
+    with pytest.raises(TypeError) as caught:
+        getattr(_tarnwel, name)()
+    assert str(caught.value) == f"cannot create '_tarnwel.{name}' instances"
 
 
 @pytest.mark.parametrize(
@@ -386,8 +392,9 @@ def test_expand_descriptors_function(tmp_path):
     with pytest.raises(TypeError) as caught:
         _tarnwel.expand_descriptors(directory, "301001")
     assert str(caught.value) == "argument 'descriptors': Can't extract `str` to `Vec`"
-    with pytest.raises(OverflowError):
+    with pytest.raises(OverflowError) as caught:
         _tarnwel.expand_descriptors(directory, [-1])
+    assert str(caught.value) == "argument 'descriptors': out of range integral type conversion attempted"
 
 
 @pytest.fixture
