@@ -158,6 +158,18 @@ def test_directory_errors(tmp_path, files, expected):
     assert load_error(tmp_path, **files) == expected
 
 
+@pytest.mark.parametrize(
+    "loader, prefix",
+    [(TableSet.from_eccodes, PREFIX), (TableSet.from_bufr4_45, "io error: ")],
+)
+def test_path_with_nul_names_no_file(tmp_path, loader, prefix):
+    # The path is used as given: it must not stand for the part before the NUL.
+    table_dir(tmp_path)
+    with pytest.raises(ValueError) as caught:
+        loader(f"{tmp_path}\0/more")
+    assert str(caught.value) == prefix + "Invalid argument (os error 22)"
+
+
 def test_missing_directory(tmp_path):
     with pytest.raises(ValueError) as caught:
         TableSet.from_eccodes(str(tmp_path / "absent"))

@@ -28,14 +28,21 @@ class DirectoryStream {
   DIR* dir_;
 };
 
+// The system would read a path only up to its first NUL, which names another
+// file; such a path names none.
+bool names_no_file(const std::string& path) {
+  return path.find('\0') != std::string::npos;
+}
+
 bool stat_path(const std::string& path, struct stat& info) {
-  return ::stat(path.c_str(), &info) == 0;
+  return !names_no_file(path) && ::stat(path.c_str(), &info) == 0;
 }
 
 }  // namespace
 
 int read_file_bytes(const std::string& path, std::string& out) {
   // One whole-file reader for the project; table text is then handled as chars.
+  if (names_no_file(path)) return EINVAL;
   std::vector<uint8_t> bytes;
   const int error = read_whole_file(path, &bytes);
   out.assign(bytes.begin(), bytes.end());
@@ -52,6 +59,7 @@ Result<std::string> read_text_file(const std::string& path) {
 }
 
 Result<std::vector<std::string>> list_directory_sorted(const std::string& path) {
+  if (names_no_file(path)) return BufrError::io_from_errno(EINVAL);
   DirectoryStream dir(::opendir(path.c_str()));
   if (dir.get() == nullptr) return BufrError::io_from_errno(errno);
   std::vector<std::string> names;

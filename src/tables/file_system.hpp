@@ -1,4 +1,5 @@
 // The few file-system operations the table loaders need, without exceptions.
+// A path holding a NUL names no file: it fails with EINVAL and does not exist.
 #pragma once
 
 #include <optional>
