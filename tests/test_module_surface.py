@@ -204,3 +204,11 @@ class TestBufrMessage:
             assert type(getattr(m, name)) is bool
         for name in ("edition", "total_length", "originating_centre", "typical_year"):
             assert type(getattr(m, name)) is int
+
+
+def test_descriptor_sequence_length_is_only_a_hint():
+    class Claims(list):
+        def __len__(self):
+            return 2**62
+
+    assert _tarnwel.TableSet().expand(Claims([1001, 1002])) == [1001, 1002]

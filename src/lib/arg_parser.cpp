@@ -207,11 +207,13 @@ bool convert_code_list(PyObject* object, const char* parameter, std::vector<uint
     return false;
   }
   if (!PySequence_Check(object)) return type_mismatch(object, parameter, "Sequence");
+  // The length is only a hint: a sequence may claim any length it likes.
+  constexpr Py_ssize_t kMostReserved = 1 << 16;
   const Py_ssize_t hint = PySequence_Size(object);
   if (hint < 0) {
     PyErr_Clear();
   } else {
-    out->reserve(static_cast<size_t>(hint));
+    out->reserve(static_cast<size_t>(hint < kMostReserved ? hint : kMostReserved));
   }
   PyRef iterator = PyRef::steal(PyObject_GetIter(object));
   if (!iterator) return prefix_pending_error(parameter);
