@@ -3,6 +3,7 @@
 import gc
 import sys
 import time
+import tracemalloc
 
 import pytest
 
@@ -18,7 +19,15 @@ ELEMENTS = [
     ("031001", "DELAYED DESCRIPTOR REPLICATION FACTOR", "Numeric", 0, 0, 8),
     ("002002", "TINY", "Numeric", 9, 0, 4),
     ("002003", "HUGE", "Numeric", -20, 0, 4),
+    ("002004", "WIDE", "Numeric", 0, 0, 64),
+    ("002005", "MICRO", "Numeric", 6, 0, 8),
+    ("002006", "NEGATIVE", "Numeric", 8, -25, 8),
+    ("002007", "VAST", "Numeric", -290, 0, 64),
+    # 10^-400 is 0.0 as a double, so every value divides by zero.
+    ("002008", "OVERFLOWING", "Numeric", -400, -1, 4),
+    ("031031", "DATA PRESENT INDICATOR", "FLAG TABLE", 0, 0, 1),
 ]
+WIDTHS = {int(code): width for code, *_, width in ELEMENTS}
 
 
 @pytest.fixture(scope="module")
@@ -39,8 +48,9 @@ def tables(table_dir):
     return _tarnwel.TableSet.from_eccodes(table_dir)
 
 
-def decode(tables, descriptors, bits, subsets=1):
-    return _tarnwel.decode_values_with_tables(message(descriptors, bits.to_bytes(), subsets=subsets), tables)
+def decode(tables, descriptors, bits, subsets=1, flags=0x80):
+    data = message(descriptors, bits.to_bytes(), subsets=subsets, flags=flags)
+    return _tarnwel.decode_values_with_tables(data, tables)
 
 
 def test_values_carry_every_field(tables):
@@ -67,11 +77,25 @@ def test_values_carry_every_field(tables):
 
 @pytest.mark.parametrize(
     ("code", "raw", "shown"),
-    [(2002, 12, "1.2e-8"), (2002, 1, "1e-9"), (2003, 1, "1e20"), (2003, 0, "0.0"), (1001, 100, "100.0")],
+    [
+        (2002, 12, "1.2e-8"),
+        (2002, 1, "1e-9"),
+        (2003, 1, "1e20"),
+        (2003, 0, "0.0"),
+        (1001, 100, "100.0"),
+        (2004, 10**16, "1e16"),
+        (2004, 10**16 - 2, "9999999999999998.0"),
+        (2005, 100, "0.0001"),
+        (2005, 15, "1.5e-5"),
+        (2006, 0, "-2.5e-7"),
+        (2007, 1797693134862315708, "1.7976931348623157e308"),
+        (2008, 6, "inf"),
+        (2008, 0, "-inf"),
+        (2008, 1, "NaN"),
+    ],
 )
 def test_numbers_print_shortest_with_exponent_outside_range(tables, code, raw, shown):
-    width = 7 if code == 1001 else 4
-    (value,) = decode(tables, [code], Bits().add(raw, width))
+    (value,) = decode(tables, [code], Bits().add(raw, WIDTHS[code]))
     assert repr(value) == f"DecodedValue({code:06d}, Some({shown}))"
 
 
@@ -97,8 +121,53 @@ def test_values_are_small_untracked_and_immutable(tables):
     assert not gc.is_tracked(value)
     with pytest.raises(AttributeError):
         value.raw = 3
-    with pytest.raises(TypeError):
+    with pytest.raises(TypeError) as error:
         type(value)()
+    assert str(error.value) == "cannot create '_tarnwel.DecodedValue' instances"
+
+
+@pytest.mark.parametrize("attribute", ["descriptor", "name", "raw", "raw_value", "raw_text", "raw_meaning", "data"])
+def test_every_attribute_is_read_only_with_an_empty_docstring(tables, attribute):
+    (value,) = decode(tables, [1015], Bits().add_text("ABCD"))
+    with pytest.raises(AttributeError) as error:
+        setattr(value, attribute, None)
+    assert str(error.value) == f"attribute '{attribute}' of '_tarnwel.DecodedValue' objects is not writable"
+    assert getattr(_tarnwel.DecodedValue, attribute).__doc__ == ""
+
+
+def test_results_hold_about_72_bytes_a_value_and_nothing_leaks(tables):
+    # 64 for the object and 8 for its list slot; names are shared.
+    bits = Bits()
+    for k in range(1000):
+        bits.add(k % 100, 7).add(500 + k, 16)
+    data = message([1001, 12101], bits.to_bytes(), subsets=1000)
+    failing = message([1001, 12101], b"\0", subsets=2)
+    _tarnwel.decode_values_with_tables(data, tables)
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        values = _tarnwel.decode_values_with_tables(data, tables)
+        held = tracemalloc.get_traced_memory()[0] - before
+        assert len(values) == 2000 and held / len(values) < 80
+        del values
+        for _ in range(50):
+            _tarnwel.decode_values_with_tables(data, tables)
+            with pytest.raises(ValueError):
+                _tarnwel.decode_values_with_tables(failing, tables)
+        gc.collect()
+        assert tracemalloc.get_traced_memory()[0] - before < 20_000
+    finally:
+        tracemalloc.stop()
+
+
+def test_strings_are_released_with_their_values(tables):
+    values = decode(tables, [1015, 20003, 1015], Bits().add_text("WXYZ").add(2, 4).add_text("WXYZ"))
+    strings = [values[0].name, values[0].raw_text, values[1].raw_meaning, values[1].name]
+    del values
+    # Held by the list, the loop variable and the call only, like a string made here.
+    strings.append("".join(["un", "shared"]))
+    counts = [sys.getrefcount(string) for string in strings]
+    assert counts == [counts[-1]] * 5
 
 
 def test_names_are_shared_within_a_decode(tables):
@@ -109,6 +178,57 @@ def test_names_are_shared_within_a_decode(tables):
 def test_subsets_follow_each_other(tables):
     values = decode(tables, [300001], Bits().add(1, 7).add(100, 16).add(2, 7).add(200, 16), subsets=2)
     assert [v.raw_value for v in values] == [1.0, 1.0, 2.0, 2.0]
+
+
+def fields(values):
+    return [(v.descriptor, v.raw, v.raw_value, v.raw_text) for v in values]
+
+
+def test_compressed_columns_come_out_subset_by_subset(tables):
+    bits = Bits().add(5, 7).add(2, 6).add(0, 2).add(1, 2)  # R0 5, increments 0 and 1
+    bits.add_text("AB  ").add(0, 6)  # one text for both subsets
+    bits.add_text("WXYZ").add(2, 6).add_text("ab").add(0xFFFF, 16)  # two characters each
+    values = decode(tables, [1001, 1015, 1015, 222000], bits, subsets=2, flags=0xC0)
+    assert fields(values) == [
+        (1001, 5, 5.0, None),
+        (1015, None, 1004.0, "AB"),
+        (1015, None, 3004.0, "ab"),
+        (222000, 0, 0.0, None),
+        (1001, 6, 6.0, None),
+        (1015, None, 2004.0, "AB"),
+        (1015, None, 4004.0, None),
+        (222000, 0, 0.0, None),
+    ]
+
+
+def test_bitmap_counts_back_from_where_it_was_defined(tables):
+    # Ten elements h0..h9 (h5 TEMPERATURE, h7 PRESENT WEATHER), then a bitmap of five
+    # that stands for h5..h9 and marks h5 and h7 present.
+    history = [1001] * 5 + [12101, 1001, 20003, 1001, 1001]
+    bits = Bits()
+    for code in history:
+        bits.add(0, WIDTHS[code])
+    for present in (0, 1, 0, 1, 1):
+        bits.add(present, 1)
+    bits.add(300, 16).add(2, 4).add(400, 16)
+    descriptors = history + [236000, 101005, 31031, 223255, 223255, 223255, 237000, 223255]
+    values = decode(tables, descriptors, bits)[len(history) + 6 :]
+    assert [(v.descriptor, v.raw_value) for v in values] == [(12101, 3.0), (20003, 2.0), (237000, 0.0), (12101, 4.0)]
+
+
+@pytest.mark.parametrize(
+    ("factor", "bits", "count"),
+    [
+        (31001, Bits().add(255, 8), 255),  # class 31: all ones is a count
+        (12101, Bits().add(270, 16), 2),  # 2.7, truncated
+        (1001, Bits().add(127, 7), 0),  # missing
+        (2006, Bits().add(0, 8), 0),  # negative
+        (1015, Bits().add_text("0003"), 0),  # text
+    ],
+)
+def test_delayed_replication_counts(tables, factor, bits, count):
+    values = decode(tables, [101000, factor, 222000], bits)
+    assert [v.descriptor for v in values] == [factor] + [222000] * count
 
 
 def test_three_functions_give_the_same_values(tables, table_dir):
@@ -158,8 +278,43 @@ def test_message_errors_come_before_tables(tmp_path):
 
 
 def test_tables_argument_must_be_a_table_set():
-    with pytest.raises(TypeError):
+    with pytest.raises(TypeError) as error:
         _tarnwel.decode_values_with_tables(message(), "tables")
+    assert str(error.value) == "argument 'tables': 'str' object cannot be cast as 'TableSet'"
+
+
+def call_decoder(function, data, tables, table_dir):
+    other = {"decode_values": table_dir, "decode_values_with_tables": tables}
+    return getattr(_tarnwel, function)(data, other.get(function, table_dir + "/no definitions here"))
+
+
+FIRST = message([1001], Bits().add(42, 7).to_bytes())
+
+
+@pytest.mark.parametrize("function", ["decode_values", "decode_values_with_tables", "decode_values_with_definitions"])
+@pytest.mark.parametrize(
+    ("data", "text"),
+    [
+        (b"", "missing BUFR marker"),
+        (b"xx BUFX" * 3, "missing BUFR marker"),
+        (FIRST + b"BUFR", "message is too short to be BUFR"),
+        (FIRST + b"\0" + FIRST[:-1], f"section 0 at offset {len(FIRST) + 1} is truncated"),
+    ],
+    ids=["empty", "no marker", "marker at the end", "second truncated"],
+)
+def test_the_whole_buffer_is_scanned_before_the_first_message_is_used(tables, table_dir, function, data, text):
+    with pytest.raises(ValueError) as error:
+        call_decoder(function, data, tables, table_dir)
+    assert str(error.value) == text
+
+
+@pytest.mark.parametrize("function", ["decode_values", "decode_values_with_tables"])
+def test_only_the_first_message_is_parsed(tables, table_dir, function):
+    # Octets before it are skipped; a later message of edition 3 is never parsed.
+    later = bytearray(message([1001], b"\0"))
+    later[7] = 3
+    values = call_decoder(function, b"garbage" + FIRST + b"between" + bytes(later) + b"after", tables, table_dir)
+    assert [repr(v) for v in values] == ["DecodedValue(001001, Some(42.0))"]
 
 
 def test_decoder_sources_stay_free_of_python():
