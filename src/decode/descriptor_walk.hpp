@@ -24,7 +24,7 @@ inline constexpr unsigned kMaxWalkDepth = 64;
 //   Status marker(uint32_t code)                an operator record
 //   Status character_data(uint32_t code)        2 05 YYY
 //   Status selected(const ElementInfo&)         a value a bitmap selects
-//   Status check_bounds()                       before every descriptor
+//   bool within_bounds()                        checked before every descriptor
 //   static constexpr const char* kDepthError
 // The calls are static, so the hot loop costs what a hand-written one does.
 template <class Layout>
@@ -34,7 +34,7 @@ class DescriptorWalk {
     if (depth > kMaxWalkDepth) return BufrError::parse(Layout::kDepthError);
     for (std::size_t i = 0; i < codes.size();) {
       if (!budget_.take_step()) return walk_steps_exceeded();
-      TARNWEL_TRY(layout().check_bounds());
+      if (!layout().within_bounds()) return value_count_exceeded();
       const uint32_t code = codes[i];
       switch (descriptor_f(code)) {
         case 0: TARNWEL_TRY(layout().element(code)); ++i; break;
@@ -51,15 +51,10 @@ class DescriptorWalk {
   DescriptorWalk(DescriptorCache& cache, BitReader& reader, DecodeState& state, WorkBudget& budget)
       : cache_(cache), reader_(reader), state_(state), budget_(budget) {}
 
-  Result<const ElementInfo*> find_element(uint32_t code) {
-    const ElementInfo* element = cache_.element(code);
-    if (element == nullptr) return BufrError::element_not_found(code);
-    return element;
-  }
-
   // Under 2 03 YYY an element descriptor carries a new reference, not a value.
   Status new_reference(uint32_t code) {
-    TARNWEL_ASSIGN(const ElementInfo* element, find_element(code));
+    const ElementInfo* element = cache_.element(code);
+    if (element == nullptr) return BufrError::element_not_found(code);
     return read_new_reference(reader_, *element, state_);
   }
 

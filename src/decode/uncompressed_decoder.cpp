@@ -20,17 +20,15 @@ class UncompressedWalk : public DescriptorWalk<UncompressedWalk> {
  private:
   friend class DescriptorWalk<UncompressedWalk>;
 
-  Status check_bounds() const {
-    if (out_.values.size() >= kMaxDecodedValues) return value_count_exceeded();
-    return Status::success();
-  }
+  bool within_bounds() const { return out_.values.size() < kMaxDecodedValues; }
 
   Status element(uint32_t code) {
     if (state_.new_reference_width != 0) return new_reference(code);
     if (takes_associated_field(code)) {
       TARNWEL_TRY(read_associated_field(reader_, state_.associated_field_width, out_));
     }
-    TARNWEL_ASSIGN(const ElementInfo* element, find_element(code));
+    const ElementInfo* element = cache_.element(code);
+    if (element == nullptr) return BufrError::element_not_found(code);
     TARNWEL_TRY(decode_element(reader_, *element, state_, out_));
     state_.local_width_pending = false;
     if (code == 31031 && state_.bitmap_collecting) {
@@ -45,7 +43,8 @@ class UncompressedWalk : public DescriptorWalk<UncompressedWalk> {
   // The factor is read like an element but takes no associated field, never feeds
   // the bitmap and leaves a pending 2 06 width alone.
   Result<uint64_t> delayed_factor(uint32_t code) {
-    TARNWEL_ASSIGN(const ElementInfo* element, find_element(code));
+    const ElementInfo* element = cache_.element(code);
+    if (element == nullptr) return BufrError::element_not_found(code);
     TARNWEL_ASSIGN(const ElementNumber number, decode_element(reader_, *element, state_, out_));
     state_.history.push_back(element);
     return number.present ? count_from_value(number.number) : 0;
