@@ -30,7 +30,6 @@ ElementInfo difference_element(const ElementInfo& referenced) {
     copy.reference = std::numeric_limits<int64_t>::min();
   }
   copy.fixed_reference = true;
-  copy.memo_valid = false;
   return copy;
 }
 

@@ -10,22 +10,6 @@ namespace {
 
 constexpr uint32_t kIncrementWidthBits = 6;
 
-// Repeated raws (code figures) hit the last answer instead of the hash map.
-struct MeaningMemo {
-  bool valid = false;
-  uint64_t raw = 0;
-  const std::string* meaning = nullptr;
-
-  const std::string* lookup(const CodeTable& table, uint64_t key) {
-    if (valid && raw == key) return meaning;
-    auto it = table.find(key);
-    meaning = it == table.end() ? nullptr : &it->second;
-    raw = key;
-    valid = true;
-    return meaning;
-  }
-};
-
 DecodedValue increment_value(const Column& column, uint64_t increment, MeaningMemo& memo) {
   DecodedValue value = column.value;
   if (column.missing_allowed && increment == all_ones(column.increment_bits)) {

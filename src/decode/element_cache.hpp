@@ -10,6 +10,22 @@
 
 namespace tarnwel {
 
+// The last meaning looked up: coded values repeat, the hash lookup need not.
+struct MeaningMemo {
+  bool valid = false;
+  uint64_t raw = 0;
+  const std::string* meaning = nullptr;
+
+  const std::string* lookup(const CodeTable& table, uint64_t key) {
+    if (valid && raw == key) return meaning;
+    auto it = table.find(key);
+    meaning = it == table.end() ? nullptr : &it->second;
+    raw = key;
+    valid = true;
+    return meaning;
+  }
+};
+
 // A Table B entry as the decoders use it. Cached entries borrow from the TableSet;
 // a 2 25 255 difference value works on a copy with its own width and reference.
 struct ElementInfo {
@@ -23,19 +39,10 @@ struct ElementInfo {
   bool class31 = false;  // never missing
   // Set on a 2 25 255 copy: its reference is fixed and 2 03 changes do not apply.
   bool fixed_reference = false;
-  // Last meaning looked up: coded values repeat, the hash lookup need not.
-  mutable bool memo_valid = false;
-  mutable uint64_t memo_raw = 0;
-  mutable const std::string* memo_meaning = nullptr;
+  mutable MeaningMemo memo;
 
   const std::string* meaning(uint64_t raw) const {
-    if (code_table == nullptr) return nullptr;
-    if (memo_valid && memo_raw == raw) return memo_meaning;
-    auto it = code_table->find(raw);
-    memo_meaning = it == code_table->end() ? nullptr : &it->second;
-    memo_raw = raw;
-    memo_valid = true;
-    return memo_meaning;
+    return code_table == nullptr ? nullptr : memo.lookup(*code_table, raw);
   }
 };
 
