@@ -43,36 +43,36 @@ PyObject* decode_to_list(PyObject* module, const FirstMessage& message, const Ta
   return new_decoded_value_list(module_state(module)->decoded_value_type, decoded.value());
 }
 
-// Binds (data, <path>), converts both in order, then scans and parses.
-bool bind_data_and_path(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames, std::string* path, Result<FirstMessage>* message) {
-  PyObject* bound[2];
-  ByteView data;
-  if (!bind_arguments(signature, args, nargs, kwnames, bound) ||
-      !convert_bytes(bound[0], "data", &data) ||
-      !convert_path(bound[1], signature.parameters[1], path)) {
-    return false;
-  }
-  *message = first_parsed_message(data);
-  return true;
+// Binds (data, <path>) and converts both in order; scans and parses the message,
+// and only then loads the tables `load` makes of the path for it.
+template <class Loader>
+PyObject* decode_with_path(PyObject* module, const Signature& signature, PyObject* const* args,
+                           Py_ssize_t nargs, PyObject* kwnames, Loader load) {
+  return guarded([&]() -> PyObject* {
+    PyObject* bound[2];
+    ByteView data;
+    std::string path;
+    if (!bind_arguments(signature, args, nargs, kwnames, bound) ||
+        !convert_bytes(bound[0], "data", &data) ||
+        !convert_path(bound[1], signature.parameters[1], &path)) {
+      return nullptr;
+    }
+    Result<FirstMessage> message = first_parsed_message(data);
+    if (!message) return raise_bufr_error(message.error());
+    Result<TableSet> tables = load(path, message->record);
+    if (!tables) return raise_bufr_error(tables.error());
+    return decode_to_list(module, message.value(), tables.value());
+  });
 }
 
 }  // namespace
 
 PyObject* decode_values(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    std::string table_dir;
-    Result<FirstMessage> message = BufrError::missing_marker();
-    if (!bind_data_and_path(kDecodeValues, args, nargs, kwnames, &table_dir, &message)) {
-      return nullptr;
-    }
-    // The message is checked before any table is loaded.
-    if (!message) return raise_bufr_error(message.error());
-    Result<TableSet> tables = load_eccodes_dir(table_dir);
-    if (!tables) return raise_bufr_error(tables.error());
-    return decode_to_list(module, message.value(), tables.value());
-  });
+  return decode_with_path(module, kDecodeValues, args, nargs, kwnames,
+                          [](const std::string& table_dir, const BufrMessage&) {
+                            return load_eccodes_dir(table_dir);
+                          });
 }
 
 PyObject* decode_values_with_tables(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
@@ -93,17 +93,10 @@ PyObject* decode_values_with_tables(PyObject* module, PyObject* const* args, Py_
 
 PyObject* decode_values_with_definitions(PyObject* module, PyObject* const* args,
                                          Py_ssize_t nargs, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    std::string root;
-    Result<FirstMessage> message = BufrError::missing_marker();
-    if (!bind_data_and_path(kDecodeWithDefinitions, args, nargs, kwnames, &root, &message)) {
-      return nullptr;
-    }
-    if (!message) return raise_bufr_error(message.error());
-    Result<TableSet> tables = load_definitions_tables(root, message->record);
-    if (!tables) return raise_bufr_error(tables.error());
-    return decode_to_list(module, message.value(), tables.value());
-  });
+  return decode_with_path(module, kDecodeWithDefinitions, args, nargs, kwnames,
+                          [](const std::string& root, const BufrMessage& record) {
+                            return load_definitions_tables(root, record);
+                          });
 }
 
 }  // namespace tarnwel::py
