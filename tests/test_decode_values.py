@@ -258,6 +258,25 @@ def test_decode_errors_are_value_errors(tables, descriptors, bits, text):
     assert str(error.value) == text
 
 
+@pytest.mark.parametrize(
+    ("descriptors", "bits", "text"),
+    [
+        ([1001], Bits().add(1, 7).add(0, 1), "csv/table parse error: not enough bits while reading section 4 "
+         "at bit 7 for width 6 (8 bits available)"),
+        ([1001], Bits().add(1, 7).add(3, 6).add(0, 3), "csv/table parse error: not enough bits while reading "
+         "section 4 at bit 16 for width 3 (16 bits available)"),
+        ([101000, 31001, 1001], Bits().add(3, 8).add(1, 6).add(0, 1).add(1, 1), "csv/table parse error: "
+         "compressed delayed replication with varying factors is not implemented"),
+        ([201200, 1001], Bits().add(0, 64), "csv/table parse error: cannot read 79 bits into u64"),
+    ],
+    ids=["increment width", "increment", "varying factor", "wide reference value"],
+)
+def test_compressed_decode_errors(tables, descriptors, bits, text):
+    with pytest.raises(ValueError) as error:
+        decode(tables, descriptors, bits, subsets=2, flags=0xC0)
+    assert str(error.value) == text
+
+
 def test_hostile_replication_ends_quickly(tables):
     # Four nested replications of 255 around a marker-free operator read no bits.
     start = time.perf_counter()
