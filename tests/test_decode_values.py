@@ -106,6 +106,25 @@ def test_texts_keep_controls_and_replace_high_octets(tables):
     assert repr(value) == 'DecodedValue(001015, "A\\0?")'
 
 
+@pytest.mark.parametrize(
+    ("octets", "text"),
+    [
+        (b"AB\t ", "AB"),
+        (b"AB\x0b\x0c", "AB"),
+        (b"AB\r\n", "AB"),
+        (b" A B", " A B"),  # leading and inner spaces stay
+        (b"AB\x1c ", "AB\x1c"),  # only the six white space characters go
+        (b"A\0\0\0", "A\0\0\0"),
+        (b"    ", ""),
+        (b"\xff\xff\xff\xff", None),
+        (b"\xff\xff\xff\xfe", "????"),
+    ],
+)
+def test_trailing_white_space_and_all_missing_texts(tables, octets, text):
+    (value,) = decode(tables, [1015], Bits().add(int.from_bytes(octets, "big"), 32))
+    assert (value.raw_text, value.raw_value) == (text, 1004.0)
+
+
 def test_operators_and_character_data_records(tables):
     bits = Bits().add_text("HELLO")
     values = decode(tables, [222000, 205005], bits)
