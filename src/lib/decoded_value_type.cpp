@@ -151,9 +151,6 @@ class StringCache {
     if (slots_[i].key == key) return slots_[i].object;
     PyObject* object = new_str(*key);
     if (object == nullptr) return nullptr;
-    // Interned, so that the results of many decodes kept together share their
-    // names and meanings instead of holding one copy per decode.
-    PyUnicode_InternInPlace(&object);
     slots_[i] = {key, object};
     if (++filled_ * 2 > slots_.size()) grow();
     return object;
