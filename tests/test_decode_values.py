@@ -26,6 +26,7 @@ ELEMENTS = [
     # 10^-400 is 0.0 as a double, so every value divides by zero.
     ("002008", "OVERFLOWING", "Numeric", -400, -1, 4),
     ("031031", "DATA PRESENT INDICATOR", "FLAG TABLE", 0, 0, 1),
+    ("001016", "SHORT NAME", "CCITT IA5", 0, 0, 20),
 ]
 WIDTHS = {int(code): width for code, *_, width in ELEMENTS}
 
@@ -85,6 +86,8 @@ def test_values_carry_every_field(tables):
         (1001, 100, "100.0"),
         (2004, 10**16, "1e16"),
         (2004, 10**16 - 2, "9999999999999998.0"),
+        (2004, 2**64 - 1, "1.8446744073709552e19"),  # 64 bits are never missing
+        (2004, 0, "0.0"),
         (2005, 100, "0.0001"),
         (2005, 15, "1.5e-5"),
         (2006, 0, "-2.5e-7"),
@@ -118,11 +121,17 @@ def test_texts_keep_controls_and_replace_high_octets(tables):
         (b"    ", ""),
         (b"\xff\xff\xff\xff", None),
         (b"\xff\xff\xff\xfe", "????"),
+        (b"\x80\x7fAB", "?\x7fAB"),
     ],
 )
 def test_trailing_white_space_and_all_missing_texts(tables, octets, text):
     (value,) = decode(tables, [1015], Bits().add(int.from_bytes(octets, "big"), 32))
     assert (value.raw_text, value.raw_value) == (text, 1004.0)
+
+
+def test_a_text_of_part_octets_counts_its_whole_characters(tables):
+    (value,) = decode(tables, [1016], Bits().add_text("AB").add(0b0100, 4))
+    assert (value.raw_text, value.raw_value) == ("AB@", 1002.0)
 
 
 def test_operators_and_character_data_records(tables):
@@ -217,6 +226,18 @@ def test_compressed_columns_come_out_subset_by_subset(tables):
         (1015, None, 2004.0, "AB"),
         (1015, None, 4004.0, None),
         (222000, 0, 0.0, None),
+    ]
+
+
+def test_compressed_bitmaps_take_the_first_subset(tables):
+    # The indicator reads 0 in subset 1 and 1 (all ones, but class 31) in subset 2.
+    bits = Bits().add(5, 7).add(0, 6)
+    bits.add(0, 1).add(1, 6).add(0, 1).add(1, 1)
+    bits.add(9, 7).add(0, 6)
+    values = decode(tables, [1001, 236000, 31031, 223255], bits, subsets=2, flags=0xC0)
+    assert [(v.descriptor, v.raw_value) for v in values] == [
+        (1001, 5.0), (236000, 0.0), (31031, 0.0), (1001, 9.0),
+        (1001, 5.0), (236000, 0.0), (31031, 1.0), (1001, 9.0),
     ]
 
 
