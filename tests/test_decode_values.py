@@ -189,13 +189,30 @@ def test_results_hold_about_72_bytes_a_value_and_nothing_leaks(tables):
 
 
 def test_strings_are_released_with_their_values(tables):
-    values = decode(tables, [1015, 20003, 1015], Bits().add_text("WXYZ").add(2, 4).add_text("WXYZ"))
-    strings = [values[0].name, values[0].raw_text, values[1].raw_meaning, values[1].name]
+    descriptors, bits = [1015, 20003, 1015], Bits().add_text("WXYZ").add(2, 4).add_text("WXYZ")
+    values = decode(tables, descriptors, bits)
+    text = values[0].raw_text
     del values
-    # Held by the list, the loop variable and the call only, like a string made here.
-    strings.append("".join(["un", "shared"]))
-    counts = [sys.getrefcount(string) for string in strings]
-    assert counts == [counts[-1]] * 5
+    # The text is held by this frame and the call only, like a string made here.
+    assert sys.getrefcount(text) == sys.getrefcount("".join(["un", "shared"]))
+    # Names and meanings are kept by the table set for its later decodes; decoding
+    # again and dropping the results leaves their counts where they were.
+    values = decode(tables, descriptors, bits)
+    shared = [values[0].name, values[1].raw_meaning, values[1].name]
+    del values
+    before = [sys.getrefcount(string) for string in shared]
+    for _ in range(20):
+        decode(tables, descriptors, bits)
+    assert [sys.getrefcount(string) for string in shared] == before
+
+
+def test_results_of_one_table_set_share_names_and_meanings(tables):
+    bits = Bits().add_text("WXYZ").add(2, 4)
+    first = decode(tables, [1015, 20003], bits)
+    second = decode(tables, [1015, 20003], bits)
+    assert first[0].name is second[0].name
+    assert first[1].raw_meaning is second[1].raw_meaning
+    assert first[0].raw_text == second[0].raw_text
 
 
 def test_names_are_shared_within_a_decode(tables):

@@ -36,11 +36,13 @@ Result<FirstMessage> first_parsed_message(ByteView buffer) {
 }
 
 // Decodes and builds the list; the decoded records are dropped on return.
-PyObject* decode_to_list(PyObject* module, const FirstMessage& message, const TableSet& tables) {
+PyObject* decode_to_list(PyObject* module, const FirstMessage& message, const TableSet& tables,
+                         StringCache& strings) {
   Result<DecodedValues> decoded =
       decode_section4(message.record, tables, message.record.section4_data(message.bytes));
   if (!decoded) return raise_bufr_error(decoded.error());
-  return new_decoded_value_list(module_state(module)->decoded_value_type, decoded.value());
+  return new_decoded_value_list(module_state(module)->decoded_value_type, decoded.value(),
+                                strings);
 }
 
 // Binds (data, <path>) and converts both in order; scans and parses the message,
@@ -61,7 +63,8 @@ PyObject* decode_with_path(PyObject* module, const Signature& signature, PyObjec
     if (!message) return raise_bufr_error(message.error());
     Result<TableSet> tables = load(path, message->record);
     if (!tables) return raise_bufr_error(tables.error());
-    return decode_to_list(module, message.value(), tables.value());
+    StringCache strings;  // the tables die with the call, and so do their strings
+    return decode_to_list(module, message.value(), tables.value(), strings);
   });
 }
 
@@ -87,7 +90,8 @@ PyObject* decode_values_with_tables(PyObject* module, PyObject* const* args, Py_
     }
     Result<FirstMessage> message = first_parsed_message(data);
     if (!message) return raise_bufr_error(message.error());
-    return decode_to_list(module, message.value(), table_set_of(bound[1]));
+    return decode_to_list(module, message.value(), table_set_of(bound[1]),
+                          table_set_strings(bound[1]));
   });
 }
 

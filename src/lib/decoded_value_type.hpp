@@ -3,13 +3,16 @@
 
 #include "decode/decoded_value.hpp"
 #include "lib/module_state.hpp"
+#include "lib/string_cache.hpp"
 
 namespace tarnwel::py {
 
 PyTypeObject* create_decoded_value_type(PyObject* module);
 
 // A new list with one DecodedValue per record, in order. Names, meanings and
-// shared texts become one str each, referenced by every value that uses them.
-PyObject* new_decoded_value_list(PyTypeObject* type, const DecodedValues& decoded);
+// shared texts become one str each, referenced by every value that uses them;
+// names and meanings come from `strings`, which must outlive nothing but the call.
+PyObject* new_decoded_value_list(PyTypeObject* type, const DecodedValues& decoded,
+                                 StringCache& strings);
 
 }  // namespace tarnwel::py

@@ -10,6 +10,7 @@
 #include "lib/errors.hpp"
 #include "lib/message_type.hpp"
 #include "lib/sequence_definition_type.hpp"
+#include "lib/string_cache.hpp"
 #include "lib/type_support.hpp"
 #include "tables/definitions.hpp"
 #include "tables/eccodes_loader.hpp"
@@ -22,6 +23,9 @@ namespace {
 struct TableSetObject {
   PyObject_HEAD
   TableSet tables;
+  // str objects of the names and meanings that decodes with these tables hand
+  // out, kept so that every result made with the set shares them.
+  StringCache strings;
 };
 
 const TableSet& tables_of(PyObject* self) {
@@ -181,6 +185,7 @@ PyObject* table_set_repr(PyObject* self) {
 }
 
 void table_set_dealloc(PyObject* self) {
+  reinterpret_cast<TableSetObject*>(self)->strings.~StringCache();
   reinterpret_cast<TableSetObject*>(self)->tables.~TableSet();
   free_instance(self);
 }
@@ -247,10 +252,16 @@ PyTypeObject* create_table_set_type(PyObject* module) {
 PyObject* new_table_set_object(PyTypeObject* type, TableSet&& tables) {
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
-  new (&reinterpret_cast<TableSetObject*>(self)->tables) TableSet(std::move(tables));
+  auto* object = reinterpret_cast<TableSetObject*>(self);
+  new (&object->tables) TableSet(std::move(tables));
+  new (&object->strings) StringCache();
   return self;
 }
 
 const TableSet& table_set_of(PyObject* object) { return tables_of(object); }
+
+StringCache& table_set_strings(PyObject* object) {
+  return reinterpret_cast<TableSetObject*>(object)->strings;
+}
 
 }  // namespace tarnwel::py

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "lib/module_state.hpp"
+#include "lib/string_cache.hpp"
 #include "tables/table_set.hpp"
 
 namespace tarnwel::py {
@@ -13,5 +14,8 @@ PyObject* new_table_set_object(PyTypeObject* type, TableSet&& tables);
 
 // The tables behind a TableSet instance (checked by the caller).
 const TableSet& table_set_of(PyObject* object);
+
+// The set's memo of str objects for the names and meanings in its tables.
+StringCache& table_set_strings(PyObject* object);
 
 }  // namespace tarnwel::py
