@@ -82,12 +82,6 @@ PyObject* descriptor_repr(PyObject* self) {
   });
 }
 
-void descriptor_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  type->tp_free(self);
-  Py_DECREF(type);
-}
-
 PyGetSetDef descriptor_getset[] = {
     {"f", get_f, nullptr, "", nullptr},
     {"x", get_x, nullptr, "", nullptr},
@@ -97,15 +91,14 @@ PyGetSetDef descriptor_getset[] = {
 };
 
 PyMethodDef descriptor_static_methods[] = {
-    {"from_fxy", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(descriptor_from_fxy)),
-     METH_FASTCALL | METH_KEYWORDS, "from_fxy(code)\n--\n\n"},
+    {"from_fxy", as_cfunction<descriptor_from_fxy>(), kFastcall, "from_fxy(code)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot descriptor_slots[] = {
     {Py_tp_doc, const_cast<char*>("Descriptor(f, x, y)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(descriptor_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(descriptor_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(free_instance)},
     {Py_tp_repr, reinterpret_cast<void*>(descriptor_repr)},
     {Py_tp_getset, descriptor_getset},
     {0, nullptr},

@@ -10,6 +10,7 @@
 #include "lib/sequence_definition_type.hpp"
 #include "lib/table_functions.hpp"
 #include "lib/table_set_type.hpp"
+#include "lib/type_support.hpp"
 
 namespace tarnwel::py {
 namespace {
@@ -32,13 +33,6 @@ const ClassEntry kClasses[] = {
      &ModuleState::sequence_definition_type},
     {"TableSet", create_table_set_type, &ModuleState::table_set_type},
 };
-
-template <auto Function>
-constexpr PyCFunction as_cfunction() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
-}
-
-constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef kFunctions[] = {
     {"parse_bytes", as_cfunction<parse_bytes>(), kFastcall, "parse_bytes(data)\n--\n\n"},

@@ -190,13 +190,6 @@ void table_set_dealloc(PyObject* self) {
   free_instance(self);
 }
 
-template <auto Function>
-constexpr PyCFunction as_cfunction() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
-}
-
-constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
-
 PyMethodDef table_set_methods[] = {
     {"get_element", as_cfunction<get_element>(), kFastcall, "get_element($self, code)\n--\n\n"},
     {"get_sequence", as_cfunction<get_sequence>(), kFastcall,

@@ -7,6 +7,15 @@
 
 namespace tarnwel::py {
 
+// A fast-call function as the PyCFunction a PyMethodDef stores.
+template <auto Function>
+constexpr PyCFunction as_cfunction() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
+}
+
+// Every function and method takes its arguments by vectorcall, with keywords.
+inline constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
+
 // Adds static methods to `type`, bound to `module` so that they reach the
 // module state (a plain METH_STATIC function receives no module).
 bool add_static_methods(PyTypeObject* type, PyObject* module, PyMethodDef* methods);
