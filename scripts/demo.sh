@@ -3,5 +3,6 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 bash scripts/setup.sh
-if [ "$#" -eq 0 ]; then set -- tests/data/synop_uncompressed.bufr; fi
+# Without a file (only options, or nothing) decode one of our examples.
+if [ "$#" -eq 0 ] || [[ "$1" == -* ]]; then set -- tests/data/synop_uncompressed.bufr "$@"; fi
 exec .venv/bin/python -m tarnwel "$@"

@@ -14,4 +14,9 @@ fi
 
 PYTHON="${PYTHON:-python3}"
 [ -x .venv/bin/python ] || "$PYTHON" -m venv .venv
-.venv/bin/python -m pip install -q --disable-pip-version-check ".[test]"
+# Rebuild only when a source or build file changed since the last install.
+STAMP=.venv/.tarnwel-installed
+if [ ! -e "$STAMP" ] || [ -n "$(find src python CMakeLists.txt pyproject.toml -newer "$STAMP" -print -quit)" ]; then
+    .venv/bin/python -m pip install -q --disable-pip-version-check ".[test]"
+    touch "$STAMP"
+fi
