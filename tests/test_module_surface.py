@@ -85,6 +85,25 @@ def test_sub_interpreters_are_refused():
     assert "ImportError" in result.stdout and "sub-interpreters" in result.stdout, result
 
 
+def test_a_sub_interpreter_importing_first_is_refused_and_the_main_one_is_not():
+    result = run_python(
+        """
+        import _xxsubinterpreters as interpreters
+        interp = interpreters.create()
+        interpreters.run_string(interp, "try:\\n    import _tarnwel\\n"
+                                        "except ImportError as error:\\n"
+                                        "    print(error, flush=True)")
+        import _tarnwel
+        print(_tarnwel.__all__[0])
+        """
+    )
+    assert result.stdout.splitlines() == [
+        "_tarnwel does not support sub-interpreters: it can only be imported once "
+        "per process, in the main interpreter",
+        "BufrMessage",
+    ], result
+
+
 @pytest.mark.parametrize(
     "call, exception, text",
     [

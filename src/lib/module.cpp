@@ -125,7 +125,6 @@ PyObject* create_module() {
 // Single-phase initialisation keeps one module per process: it is created once,
 // in the main interpreter, and handed out again on a repeated initialisation.
 PyObject* g_module = nullptr;
-int64_t g_interpreter_id = -1;
 
 }  // namespace
 }  // namespace tarnwel::py
@@ -133,9 +132,9 @@ int64_t g_interpreter_id = -1;
 PyMODINIT_FUNC PyInit__tarnwel(void) {
   using namespace tarnwel::py;
   return guarded([]() -> PyObject* {
-    const int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (interpreter < 0) return nullptr;
-    if (g_interpreter_id >= 0 && g_interpreter_id != interpreter) {
+    // Refused even before the main interpreter imports it: a module made in a
+    // sub-interpreter would outlive that interpreter's objects.
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
       PyErr_SetString(PyExc_ImportError,
                       "_tarnwel does not support sub-interpreters: it can only be imported "
                       "once per process, in the main interpreter");
@@ -144,7 +143,6 @@ PyMODINIT_FUNC PyInit__tarnwel(void) {
     if (g_module != nullptr) return Py_NewRef(g_module);
     PyObject* module = create_module();
     if (module == nullptr) return nullptr;
-    g_interpreter_id = interpreter;
     g_module = Py_NewRef(module);
     return module;
   });
