@@ -1,8 +1,6 @@
 // Python exceptions for core errors and operating-system failures.
 #include "lib/errors.hpp"
 
-#include <cerrno>
-
 namespace tarnwel::py {
 
 PyObject* raise_bufr_error(const BufrError& error) {
@@ -12,32 +10,16 @@ PyObject* raise_bufr_error(const BufrError& error) {
   return nullptr;
 }
 
-namespace {
-
-PyObject* os_error_class(int error_number) {
-  switch (error_number) {
-    case ENOENT:
-      return PyExc_FileNotFoundError;
-    case EACCES:
-    case EPERM:
-      return PyExc_PermissionError;
-    case EISDIR:
-      return PyExc_IsADirectoryError;
-    case ENOTDIR:
-      return PyExc_NotADirectoryError;
-    default:
-      return PyExc_OSError;
-  }
-}
-
-}  // namespace
-
 PyObject* raise_os_error(int error_number) {
   const std::string text = BufrError::os_error_text(error_number);
-  PyObject* type = os_error_class(error_number);
+  // The interpreter picks the subclass for an errno value (FileNotFoundError,
+  // TimeoutError, ...) only for a two-argument OSError, whose str() would add an
+  // "[Errno N]" prefix; so take the class from one and raise it with the bare text.
+  PyRef probe = PyRef::steal(PyObject_CallFunction(PyExc_OSError, "is", error_number, ""));
+  if (!probe) return nullptr;
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(probe.get()));
   PyRef exception = PyRef::steal(PyObject_CallFunction(type, "s", text.c_str()));
   if (!exception) return nullptr;
-  // A single-argument OSError keeps its text as str(); errno is still useful.
   PyRef number = PyRef::steal(PyLong_FromLong(error_number));
   if (!number || PyObject_SetAttrString(exception.get(), "errno", number.get()) < 0) {
     return nullptr;
