@@ -24,8 +24,7 @@ std::string quoted_names(const std::vector<const char*>& names) {
   return text;
 }
 
-// Index of the parameter named by `keyword`, or -1. Keywords are usually the
-// interned parameter names, so identity is tried before comparing text.
+// Index of the parameter named by `keyword` (a str), or -1.
 Py_ssize_t parameter_index(const Signature& signature, PyObject* keyword) {
   const auto& names = signature.parameters;
   for (size_t i = 0; i < names.size(); ++i) {
@@ -227,7 +226,9 @@ bool check_instance(PyObject* object, PyTypeObject* type, const char* parameter)
   if (PyObject_TypeCheck(object, type)) return true;
   PyRef expected = PyRef::steal(PyType_GetName(type));
   if (!expected) return false;
-  return type_mismatch(object, parameter, PyUnicode_AsUTF8(expected.get()));
+  const char* expected_name = PyUnicode_AsUTF8(expected.get());
+  if (expected_name == nullptr) return false;
+  return type_mismatch(object, parameter, expected_name);
 }
 
 }  // namespace tarnwel::py
