@@ -165,6 +165,16 @@ def test_unencodable_path_raises_the_interpreters_error():
         _tarnwel.parse_file("\udcff.bufr")
 
 
+@pytest.mark.parametrize("function", [_tarnwel.parse_file, _tarnwel.parse_all_file])
+def test_path_with_an_embedded_nul_is_not_cut_short(tmp_path, function):
+    path = tmp_path / "m.bufr"
+    path.write_bytes(message((1001,)))
+    with pytest.raises(OSError) as excinfo:
+        function(str(path) + "\0.ignored")
+    assert type(excinfo.value) is OSError
+    assert (str(excinfo.value), excinfo.value.errno) == ("Invalid argument (os error 22)", 22)
+
+
 class TestDescriptor:
     @pytest.mark.parametrize(
         "fxy, code, text",

@@ -26,6 +26,8 @@ class FileDescriptor {
 }  // namespace
 
 int read_whole_file(const std::string& path, std::vector<uint8_t>* out) {
+  // open() would stop at a NUL and read a different file; no path holds one.
+  if (path.find('\0') != std::string::npos) return EINVAL;
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return errno;
   struct stat info {};
