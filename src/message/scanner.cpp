@@ -19,22 +19,43 @@ uint64_t find_marker(ByteView buffer, uint64_t from) {
 
 }  // namespace
 
+Result<ScanStep> next_message(ByteView buffer, uint64_t from, bool more_follows) {
+  const uint64_t n = buffer.size();
+  if (from > n || n - from < 4) {
+    // A marker may still begin in the last octets of a buffer that goes on.
+    if (more_follows) return ScanStep{ScanOutcome::kIncomplete, {from < n ? from : n, 0}};
+    return ScanStep{};
+  }
+  const uint64_t marker = find_marker(buffer, from);
+  if (marker >= n) {
+    if (more_follows) return ScanStep{ScanOutcome::kIncomplete, {n - 3, 0}};
+    return ScanStep{};
+  }
+  const ScanStep incomplete{ScanOutcome::kIncomplete, {marker, 0}};
+  if (n - marker < 8) {
+    if (more_follows) return incomplete;
+    return BufrError::message_too_short();
+  }
+  const uint64_t length = (uint64_t{buffer[marker + 4]} << 16) |
+                          (uint64_t{buffer[marker + 5]} << 8) | buffer[marker + 6];
+  // A declared length of 0 would leave the scan where it is; no message is
+  // shorter than its own section 0, so report it as too short.
+  if (length == 0) return BufrError::message_too_short();
+  if (length > n - marker) {
+    if (more_follows) return ScanStep{ScanOutcome::kIncomplete, {marker, length}};
+    return BufrError::section_truncated(marker, 0);
+  }
+  return ScanStep{ScanOutcome::kMessage, {marker, length}};
+}
+
 Result<std::vector<MessageRange>> scan_messages(ByteView buffer) {
   std::vector<MessageRange> ranges;
-  const uint64_t n = buffer.size();
   uint64_t position = 0;
-  while (n - position >= 4) {
-    const uint64_t marker = find_marker(buffer, position);
-    if (marker >= n) break;
-    if (n - marker < 8) return BufrError::message_too_short();
-    const uint64_t length = (uint64_t{buffer[marker + 4]} << 16) |
-                            (uint64_t{buffer[marker + 5]} << 8) | buffer[marker + 6];
-    if (length > n - marker) return BufrError::section_truncated(marker, 0);
-    // A declared length of 0 would leave the scan where it is; no message is
-    // shorter than its own section 0, so report it as too short.
-    if (length == 0) return BufrError::message_too_short();
-    ranges.push_back(MessageRange{marker, length});
-    position = marker + length;
+  while (true) {
+    TARNWEL_ASSIGN(const ScanStep step, next_message(buffer, position, false));
+    if (step.outcome != ScanOutcome::kMessage) break;
+    ranges.push_back(step.range);
+    position = step.range.start + step.range.length;
   }
   return ranges;
 }

@@ -15,6 +15,23 @@ struct MessageRange {
   ByteView in(ByteView buffer) const { return buffer.subspan(start, length); }
 };
 
+// What a scan finds from one position on.
+enum class ScanOutcome : uint8_t {
+  kMessage,     // a whole message lies in the buffer at `range`
+  kEnd,         // no further marker
+  kIncomplete,  // a message starts at `range.start` but ends past the buffer
+};
+
+struct ScanStep {
+  ScanOutcome outcome = ScanOutcome::kEnd;
+  MessageRange range;
+};
+
+// The next message at or after `from`. With `more_follows` (a stream whose rest is
+// not read yet) a message that runs past the buffer is kIncomplete; without it,
+// that is the scan's error, as in scan_messages.
+Result<ScanStep> next_message(ByteView buffer, uint64_t from, bool more_follows);
+
 // Every message range, found by the "BUFR" marker and the declared total length.
 Result<std::vector<MessageRange>> scan_messages(ByteView buffer);
 
