@@ -18,6 +18,7 @@ class BitReader {
 
   uint64_t position() const { return position_; }
   uint64_t capacity() const { return capacity_; }
+  ByteView data() const { return data_; }
   uint64_t remaining() const { return capacity_ - position_; }
 
   // The next `width` bits, first bit most significant, right-aligned.

@@ -10,30 +10,15 @@ namespace {
 
 constexpr uint32_t kIncrementWidthBits = 6;
 
-DecodedValue increment_value(const Column& column, uint64_t increment, MeaningMemo& memo) {
-  DecodedValue value = column.value;
-  if (column.missing_allowed && increment == all_ones(column.increment_bits)) {
-    value.raw = column.base;
-    value.flags = kHasRaw;
-  } else {
-    // R0 + increment wraps modulo 2^64 like any unsigned sum.
-    value.raw = column.base + increment;
-    value.raw_value = scaled_value(column.reference, value.raw, column.divisor);
-    value.flags = kHasRaw | kHasRawValue;
-  }
-  if (column.code_table != nullptr) value.meaning = memo.lookup(*column.code_table, value.raw);
-  return value;
-}
-
 }  // namespace
 
 // A column costs about as much as three values, so few subsets do not let the
 // bound admit many more bytes; with no subsets there is nothing to keep at all.
-Status ColumnSet::add(Column column) {
+Status ColumnSet::add(const CompressedItem& column) {
   if (subsets_ == 0) return Status::success();
   const uint64_t weight = subsets_ < 3 ? 3 : subsets_;
-  if ((columns_.size() + 1) * weight > kMaxDecodedValues) return value_count_exceeded();
-  columns_.push_back(column);
+  if ((size() + 1) * weight > budget_.limit) return budget_.exceeded();
+  result_.items().push_back(column);
   return Status::success();
 }
 
@@ -70,7 +55,7 @@ Status ColumnSet::number(const NumberItem& item) {
   TARNWEL_ASSIGN(const uint64_t increment_bits, increment_width());
   const uint64_t increments_at = reader_.position();
   if (increment_bits != 0) TARNWEL_TRY(skip_increments(increment_bits));
-  Column column;
+  CompressedItem column;
   column.value.name = item.name;
   column.value.descriptor = item.code;
   column.value.raw = base;
@@ -88,7 +73,7 @@ Status ColumnSet::number(const NumberItem& item) {
     }
     return add(column);
   }
-  column.kind = Column::Kind::kIncrements;
+  column.kind = CompressedItem::Kind::kIncrements;
   column.increment_bits = static_cast<uint8_t>(increment_bits);
   column.missing_allowed = item.missing_allowed;
   column.base = base;
@@ -101,21 +86,21 @@ Status ColumnSet::number(const NumberItem& item) {
 
 Status ColumnSet::text(uint32_t width, const std::string* name, uint32_t code,
                        DecodeState& state) {
-  std::string& bytes = texts_.text_bytes;
+  std::string& bytes = result_.text_bytes();
   const std::size_t base_start = bytes.size();
   TARNWEL_TRY(reader_.read_bytes_into(width, bytes));
   TARNWEL_ASSIGN(const uint64_t characters, increment_width());
   const double first_number = static_cast<double>(state.text_counter);
   ++state.text_counter;
-  Column column;
-  column.kind = Column::Kind::kStored;
-  column.stored_at = stored_.size();
+  CompressedItem column;
+  column.kind = CompressedItem::Kind::kStored;
+  column.stored_at = result_.stored().size();
   column.value.name = name;
   column.value.descriptor = code;
-  column.value.flags = kHasRawValue;
+  column.value.flags = kHasRawValue | kIsText;
   // Without increments every subset shares the one text of R0.
   if (characters == 0 && finish_text(bytes, base_start)) {
-    column.value.text_index = texts_.add_text(base_start);
+    column.value.text_index = result_.add_text(base_start);
     column.value.flags |= kHasText;
   } else if (characters != 0) {
     bytes.resize(base_start);
@@ -129,56 +114,20 @@ Status ColumnSet::text(uint32_t width, const std::string* name, uint32_t code,
       const std::size_t start = bytes.size();
       TARNWEL_TRY(reader_.read_bytes_into(static_cast<uint32_t>(characters * 8), bytes));
       if (finish_text(bytes, start)) {
-        entry.text_index = texts_.add_text(start);
+        entry.text_index = result_.add_text(start);
         entry.flags |= kHasText;
       }
     }
     entry.raw_value = (first_number * n + static_cast<double>(i) + 1.0) * 1000.0 + length;
-    stored_.push_back(entry);
+    result_.stored().push_back(entry);
   }
   return Status::success();
 }
 
 Status ColumnSet::marker(uint32_t code) {
-  Column column;
+  CompressedItem column;
   column.value = operator_marker(code);
   return add(column);
-}
-
-DecodedValue ColumnSet::value(std::size_t index, uint32_t subset) const {
-  const Column& column = columns_[index];
-  switch (column.kind) {
-    case Column::Kind::kUniform:
-      return column.value;
-    case Column::Kind::kStored:
-      return stored_[column.stored_at + subset];
-    case Column::Kind::kIncrements:
-      break;
-  }
-  MeaningMemo memo;
-  const uint64_t at = column.increments_at + uint64_t{subset} * column.increment_bits;
-  return increment_value(column, reader_.bits_at(at, column.increment_bits), memo);
-}
-
-std::vector<DecodedValue> ColumnSet::by_subset() const {
-  std::vector<DecodedValue> values;
-  values.reserve(columns_.size() * subsets_);
-  std::vector<MeaningMemo> memos(columns_.size());
-  for (uint32_t i = 0; i < subsets_; ++i) {
-    for (std::size_t c = 0; c < columns_.size(); ++c) {
-      const Column& column = columns_[c];
-      if (column.kind == Column::Kind::kUniform) {
-        values.push_back(column.value);
-      } else if (column.kind == Column::Kind::kStored) {
-        values.push_back(stored_[column.stored_at + i]);
-      } else {
-        const uint64_t at = column.increments_at + uint64_t{i} * column.increment_bits;
-        values.push_back(
-            increment_value(column, reader_.bits_at(at, column.increment_bits), memos[c]));
-      }
-    }
-  }
-  return values;
 }
 
 }  // namespace tarnwel

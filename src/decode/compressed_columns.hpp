@@ -6,39 +6,20 @@
 
 #include "bitstream/bit_reader.hpp"
 #include "decode/decode_state.hpp"
-#include "decode/decoded_value.hpp"
+#include "decode/decode_limits.hpp"
+#include "decode/decoded_result.hpp"
 #include "decode/element_cache.hpp"
 
 namespace tarnwel {
 
-// One data item for all subsets. Numeric increments stay in the data and are
-// read when the values are laid out by subset, so each value is built once,
-// in its final place.
-struct Column {
-  enum class Kind : uint8_t {
-    kUniform,     // every subset has `value`
-    kIncrements,  // R0 plus one increment per subset
-    kStored,      // per-subset values built while reading (strings)
-  };
-  Kind kind = Kind::kUniform;
-  uint8_t increment_bits = 0;
-  bool missing_allowed = false;
-  DecodedValue value;  // kUniform: the value; kIncrements: name and descriptor
-  uint64_t base = 0;
-  uint64_t increments_at = 0;  // bit position of the first increment
-  int64_t reference = 0;
-  double divisor = 1.0;
-  const CodeTable* code_table = nullptr;
-  std::size_t stored_at = 0;  // kStored: first of the column's values in `stored`
-};
-
 class ColumnSet {
  public:
-  ColumnSet(BitReader& reader, DecodedValues& texts, uint32_t subsets)
-      : reader_(reader), texts_(texts), subsets_(subsets) {}
+  // Items go to `result`, which reads their increments from `reader`'s data later.
+  ColumnSet(BitReader& reader, DecodedResult& result, const ValueBudget& budget)
+      : reader_(reader), result_(result), subsets_(result.subsets()), budget_(budget) {}
 
   uint32_t subsets() const { return subsets_; }
-  std::size_t size() const { return columns_.size(); }
+  std::size_t size() const { return result_.items().size(); }
 
   // A Table B element under the operators in force.
   Status element(const ElementInfo& element, DecodeState& state);
@@ -50,9 +31,10 @@ class ColumnSet {
   Status marker(uint32_t code);
 
   // The value of `subset` (0-based) in `column`.
-  DecodedValue value(std::size_t column, uint32_t subset) const;
-  // Every value, subset 1's columns first, then subset 2's, and so on.
-  std::vector<DecodedValue> by_subset() const;
+  DecodedValue value(std::size_t column, uint32_t subset) const {
+    MeaningMemo memo;
+    return result_.item_value(column, subset, memo);
+  }
 
  private:
   struct NumberItem {
@@ -66,15 +48,14 @@ class ColumnSet {
   };
 
   Status number(const NumberItem& item);
-  Status add(Column column);
+  Status add(const CompressedItem& column);
   Result<uint64_t> increment_width();
   Status skip_increments(uint64_t increment_bits);
 
   BitReader& reader_;
-  DecodedValues& texts_;
+  DecodedResult& result_;
   uint32_t subsets_;
-  std::vector<Column> columns_;
-  std::vector<DecodedValue> stored_;
+  const ValueBudget& budget_;
 };
 
 }  // namespace tarnwel

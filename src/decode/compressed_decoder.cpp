@@ -17,10 +17,12 @@ class CompressedWalk : public DescriptorWalk<CompressedWalk> {
       "compressed descriptor decode exceeded recursion depth";
 
   CompressedWalk(DescriptorCache& cache, BitReader& reader, DecodeState& state,
-                 WorkBudget& budget, DecodedValues& texts, uint32_t subsets)
-      : DescriptorWalk(cache, reader, state, budget), items_(reader, texts, subsets) {}
+                 WorkBudget& budget, DecodedResult& result, const ValueBudget& values)
+      : DescriptorWalk(cache, reader, state, budget),
+        items_(reader, result, values),
+        values_(values) {}
 
-  const ColumnSet& columns() const { return items_; }
+  const ValueBudget& value_budget() const { return values_; }
 
  private:
   friend class DescriptorWalk<CompressedWalk>;
@@ -81,18 +83,20 @@ class CompressedWalk : public DescriptorWalk<CompressedWalk> {
   Status selected(const ElementInfo& element) { return items_.element(element, state_); }
 
   ColumnSet items_;
+  const ValueBudget& values_;
 };
 
 }  // namespace
 
-Result<DecodedValues> decode_compressed(std::span<const uint32_t> descriptors, uint32_t subsets,
-                                        DescriptorCache& cache, BitReader& reader) {
-  DecodedValues result;
+Result<DecodedResult> decode_compressed(std::span<const uint32_t> descriptors, uint32_t subsets,
+                                        DescriptorCache& cache, BitReader& reader,
+                                        const ValueBudget& values) {
+  DecodedResult result(subsets, true);
+  result.set_bits(reader.data());
   DecodeState state;
   WorkBudget budget;
-  CompressedWalk walk(cache, reader, state, budget, result, subsets);
+  CompressedWalk walk(cache, reader, state, budget, result, values);
   TARNWEL_TRY(walk.walk(descriptors, 0));
-  result.values = walk.columns().by_subset();
   return result;
 }
 

@@ -5,12 +5,14 @@
 #include <span>
 
 #include "bitstream/bit_reader.hpp"
-#include "decode/decoded_value.hpp"
+#include "decode/decode_limits.hpp"
+#include "decode/decoded_result.hpp"
 #include "decode/element_cache.hpp"
 
 namespace tarnwel {
 
-Result<DecodedValues> decode_compressed(std::span<const uint32_t> descriptors, uint32_t subsets,
-                                        DescriptorCache& cache, BitReader& reader);
+Result<DecodedResult> decode_compressed(std::span<const uint32_t> descriptors, uint32_t subsets,
+                                        DescriptorCache& cache, BitReader& reader,
+                                        const ValueBudget& values);
 
 }  // namespace tarnwel

@@ -30,4 +30,16 @@ inline BufrError value_count_exceeded() {
   return BufrError::parse("decoded value count exceeds " + std::to_string(kMaxDecodedValues));
 }
 
+// How many values one decode may make. The module's functions keep the fixed
+// bound and its text; the reading API lets its caller choose the bound.
+struct ValueBudget {
+  uint64_t limit = kMaxDecodedValues;
+  bool chosen_by_caller = false;
+
+  BufrError exceeded() const {
+    if (!chosen_by_caller) return value_count_exceeded();
+    return BufrError::value_budget_exceeded(limit);
+  }
+};
+
 }  // namespace tarnwel

@@ -1,10 +1,12 @@
-// One decoded item of section 4, and the flat result of a decode.
+// One decoded item of section 4 as a record, and the flat list of such records.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "message/descriptor_code.hpp"
 
 namespace tarnwel {
 
@@ -14,11 +16,13 @@ inline const std::string kOperatorName = "operator";
 // 2 05 YYY: character data carried in the data stream by the operator itself.
 inline const std::string kCharacterDataName = "characterData";
 
-// Which optional fields of a DecodedValue are present.
+// Which optional fields of a DecodedValue are present, and what kind of record it is.
 enum DecodedValueFlag : uint8_t {
   kHasRawValue = 1,
   kHasRaw = 2,
   kHasText = 4,
+  kIsText = 8,     // a character value (kHasText unless it is missing)
+  kIsMarker = 16,  // an operator record, which carries no data
 };
 
 // 48 bytes, no owned members: names and meanings borrow from the TableSet (or the
@@ -44,9 +48,9 @@ struct TextSpan {
   uint64_t size = 0;
 };
 
-// The values of subset 1 in reading order, then those of subset 2, and so on.
-// Borrowed names and meanings stay valid as long as the TableSet of the decode.
-// All texts share one byte buffer, so a text costs no allocation of its own.
+// The flat list: the values of subset 1 in reading order, then those of subset 2,
+// and so on. Borrowed names and meanings stay valid as long as the TableSet of
+// the decode. All texts share one byte buffer, so a text costs no allocation.
 struct DecodedValues {
   std::vector<DecodedValue> values;
   std::string text_bytes;
@@ -67,7 +71,7 @@ inline DecodedValue operator_marker(uint32_t code) {
   DecodedValue value;
   value.name = &kOperatorName;
   value.descriptor = code;
-  value.flags = kHasRawValue | kHasRaw;
+  value.flags = kHasRawValue | kHasRaw | kIsMarker;
   return value;
 }
 
@@ -76,7 +80,7 @@ inline DecodedValue associated_field_value(uint64_t raw) {
   value.raw_value = static_cast<double>(raw);
   value.raw = raw;
   value.name = &kAssociatedFieldName;
-  value.descriptor = 999999;
+  value.descriptor = kAssociatedFieldCode;
   value.flags = kHasRawValue | kHasRaw;
   return value;
 }

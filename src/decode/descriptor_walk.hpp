@@ -34,7 +34,7 @@ class DescriptorWalk {
     if (depth > kMaxWalkDepth) return BufrError::parse(Layout::kDepthError);
     for (std::size_t i = 0; i < codes.size();) {
       if (!budget_.take_step()) return walk_steps_exceeded();
-      if (!layout().within_bounds()) return value_count_exceeded();
+      if (!layout().within_bounds()) return layout().value_budget().exceeded();
       const uint32_t code = codes[i];
       switch (descriptor_f(code)) {
         case 0: TARNWEL_TRY(layout().element(code)); ++i; break;

@@ -8,7 +8,7 @@ namespace tarnwel {
 namespace {
 
 Result<ElementNumber> decode_number(BitReader& reader, const ElementInfo& element,
-                                    const DecodeState& state, DecodedValues& out) {
+                                    const DecodeState& state, DecodedResult& out) {
   const uint32_t width = state.numeric_width(element);
   TARNWEL_ASSIGN(const uint64_t raw, reader.read_bits(width));
   DecodedValue value;
@@ -23,47 +23,47 @@ Result<ElementNumber> decode_number(BitReader& reader, const ElementInfo& elemen
         scaled_value(state.reference_of(element), raw, power_of_ten(state.scale_of(element)));
     value.flags |= kHasRawValue;
   }
-  out.values.push_back(value);
+  out.append(value);
   return ElementNumber{!missing, value.raw_value};
 }
 
 }  // namespace
 
 Status decode_text(BitReader& reader, uint32_t width, const std::string* name, uint32_t code,
-                   DecodeState& state, DecodedValues& out) {
-  const std::size_t start = out.text_bytes.size();
-  TARNWEL_TRY(reader.read_bytes_into(width, out.text_bytes));
+                   DecodeState& state, DecodedResult& out) {
+  const std::size_t start = out.text_bytes().size();
+  TARNWEL_TRY(reader.read_bytes_into(width, out.text_bytes()));
   DecodedValue value;
   value.name = name;
   value.descriptor = code;
-  value.flags = kHasRawValue;
-  if (finish_text(out.text_bytes, start)) {
+  value.flags = kHasRawValue | kIsText;
+  if (finish_text(out.text_bytes(), start)) {
     value.text_index = out.add_text(start);
     value.flags |= kHasText;
   }
   ++state.text_counter;
   value.raw_value = static_cast<double>(state.text_counter) * 1000.0 + static_cast<double>(width / 8);
-  out.values.push_back(value);
+  out.append(value);
   return Status::success();
 }
 
 Result<ElementNumber> decode_element(BitReader& reader, const ElementInfo& element,
-                                     DecodeState& state, DecodedValues& out) {
+                                     DecodeState& state, DecodedResult& out) {
   if (!element.is_text) return decode_number(reader, element, state, out);
   TARNWEL_TRY(decode_text(reader, state.text_width_of(element), element.name, element.code, state,
                           out));
   return ElementNumber{};
 }
 
-Status read_associated_field(BitReader& reader, uint32_t width, DecodedValues& out) {
+Status read_associated_field(BitReader& reader, uint32_t width, DecodedResult& out) {
   if (width == 0) return Status::success();
   TARNWEL_ASSIGN(const uint64_t raw, reader.read_bits(width));
-  out.values.push_back(associated_field_value(raw));
+  out.append(associated_field_value(raw));
   return Status::success();
 }
 
 Status read_character_data(BitReader& reader, uint32_t code, DecodeState& state,
-                           DecodedValues& out) {
+                           DecodedResult& out) {
   const uint32_t characters = code % 1000 & 255;
   return decode_text(reader, characters * 8, &kCharacterDataName, code, state, out);
 }

@@ -5,7 +5,7 @@
 
 #include "bitstream/bit_reader.hpp"
 #include "decode/decode_state.hpp"
-#include "decode/decoded_value.hpp"
+#include "decode/decoded_result.hpp"
 #include "decode/element_cache.hpp"
 
 namespace tarnwel {
@@ -19,21 +19,21 @@ struct ElementNumber {
 // Reads one element under the operators in force and appends exactly one record.
 // Character elements give no number. On failure nothing is appended.
 Result<ElementNumber> decode_element(BitReader& reader, const ElementInfo& element,
-                                     DecodeState& state, DecodedValues& out);
+                                     DecodeState& state, DecodedResult& out);
 
 // With width 0 does nothing; otherwise appends one associated-field record.
-Status read_associated_field(BitReader& reader, uint32_t width, DecodedValues& out);
+Status read_associated_field(BitReader& reader, uint32_t width, DecodedResult& out);
 
 // 2 05 YYY: Y characters in the data stream, recorded like a "CCITT IA5" element of
 // 8 × Y bits, with the operator's code as descriptor and the name "characterData".
 // 2 08 does not apply: the operator states the width itself.
 Status read_character_data(BitReader& reader, uint32_t code, DecodeState& state,
-                           DecodedValues& out);
+                           DecodedResult& out);
 
 // Reads the text of `width` bits for a character value and appends its record,
 // numbered by the message's text counter.
 Status decode_text(BitReader& reader, uint32_t width, const std::string* name, uint32_t code,
-                   DecodeState& state, DecodedValues& out);
+                   DecodeState& state, DecodedResult& out);
 
 // While 2 03 YYY is in force: reads the element's new reference instead of a value.
 Status read_new_reference(BitReader& reader, const ElementInfo& element, DecodeState& state);

@@ -8,16 +8,16 @@
 
 namespace tarnwel {
 
-Result<DecodedValues> decode_section4(const BufrMessage& message, const TableSet& tables,
-                                      ByteView section4_data) {
+Result<DecodedResult> decode_section4(const BufrMessage& message, const TableSet& tables,
+                                      ByteView section4_data, const ValueBudget& values) {
   BitReader reader(section4_data);
   DescriptorCache cache(tables);
   if (message.compressed_data) {
     return decode_compressed(message.unexpanded_descriptors, message.number_of_subsets, cache,
-                             reader);
+                             reader, values);
   }
   return decode_uncompressed(message.unexpanded_descriptors, message.number_of_subsets, cache,
-                             reader);
+                             reader, values);
 }
 
 }  // namespace tarnwel

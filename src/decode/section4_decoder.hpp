@@ -1,7 +1,8 @@
 // Entry point of data decoding: the section 4 data of one message into its flat list of values.
 #pragma once
 
-#include "decode/decoded_value.hpp"
+#include "decode/decode_limits.hpp"
+#include "decode/decoded_result.hpp"
 #include "message/error.hpp"
 #include "message/message.hpp"
 #include "tables/table_set.hpp"
@@ -10,8 +11,10 @@ namespace tarnwel {
 
 // Decodes `section4_data` (the octets after the section 4 header) with the
 // message's descriptors and subset count, uncompressed or compressed as its flag
-// says. The result borrows names and meanings from `tables`.
-Result<DecodedValues> decode_section4(const BufrMessage& message, const TableSet& tables,
-                                      ByteView section4_data);
+// says. The result borrows names and meanings from `tables`, and a compressed
+// one its increments from `section4_data`. Touches nothing but its arguments, so
+// decodes may run on many threads with one shared TableSet.
+Result<DecodedResult> decode_section4(const BufrMessage& message, const TableSet& tables,
+                                      ByteView section4_data, const ValueBudget& values = {});
 
 }  // namespace tarnwel

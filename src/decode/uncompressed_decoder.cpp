@@ -14,13 +14,15 @@ class UncompressedWalk : public DescriptorWalk<UncompressedWalk> {
   static constexpr const char* kDepthError = "descriptor decode exceeded recursion depth";
 
   UncompressedWalk(DescriptorCache& cache, BitReader& reader, DecodeState& state,
-                   DecodedValues& out, WorkBudget& budget)
-      : DescriptorWalk(cache, reader, state, budget), out_(out) {}
+                   DecodedResult& out, WorkBudget& budget, const ValueBudget& values)
+      : DescriptorWalk(cache, reader, state, budget), out_(out), values_(values) {}
+
+  const ValueBudget& value_budget() const { return values_; }
 
  private:
   friend class DescriptorWalk<UncompressedWalk>;
 
-  bool within_bounds() const { return out_.values.size() < kMaxDecodedValues; }
+  bool within_bounds() const { return out_.size() < values_.limit; }
 
   Status element(uint32_t code) {
     if (state_.new_reference_width != 0) return new_reference(code);
@@ -32,7 +34,7 @@ class UncompressedWalk : public DescriptorWalk<UncompressedWalk> {
     TARNWEL_TRY(decode_element(reader_, *element, state_, out_));
     state_.local_width_pending = false;
     if (code == 31031 && state_.bitmap_collecting) {
-      const DecodedValue& indicator = out_.values.back();
+      const DecodedValue indicator = out_.value(out_.size() - 1);
       if (indicator.has_raw_value()) state_.bitmap.push_back(bitmap_byte(indicator.raw_value));
     } else {
       state_.history.push_back(element);
@@ -51,7 +53,7 @@ class UncompressedWalk : public DescriptorWalk<UncompressedWalk> {
   }
 
   Status marker(uint32_t code) {
-    out_.values.push_back(operator_marker(code));
+    out_.append(operator_marker(code));
     return Status::success();
   }
 
@@ -62,30 +64,27 @@ class UncompressedWalk : public DescriptorWalk<UncompressedWalk> {
     return Status::success();
   }
 
-  DecodedValues& out_;
+  DecodedResult& out_;
+  const ValueBudget& values_;
 };
 
 }  // namespace
 
-Status decode_subset(std::span<const uint32_t> descriptors, DescriptorCache& cache,
-                     BitReader& reader, DecodeState& state, DecodedValues& out,
-                     WorkBudget& budget, unsigned depth) {
-  return UncompressedWalk(cache, reader, state, out, budget).walk(descriptors, depth);
-}
-
-Result<DecodedValues> decode_uncompressed(std::span<const uint32_t> descriptors, uint32_t subsets,
-                                          DescriptorCache& cache, BitReader& reader) {
-  DecodedValues out;
+Result<DecodedResult> decode_uncompressed(std::span<const uint32_t> descriptors, uint32_t subsets,
+                                          DescriptorCache& cache, BitReader& reader,
+                                          const ValueBudget& values) {
+  DecodedResult out(subsets, false);
   DecodeState state;
   WorkBudget budget;
-  UncompressedWalk walk(cache, reader, state, out, budget);
+  UncompressedWalk walk(cache, reader, state, out, budget, values);
   for (uint32_t subset = 0; subset < subsets; ++subset) {
     state.start_subset();
+    out.start_subset();
     TARNWEL_TRY(walk.walk(descriptors, 0));
     if (subset == 0) {
       // Subsets usually look alike; the data size caps a hostile first subset.
-      const uint64_t estimate = uint64_t{out.values.size()} * subsets;
-      out.values.reserve(std::min({estimate, reader.capacity(), kMaxDecodedValues}));
+      const uint64_t estimate = uint64_t{out.size()} * subsets;
+      out.reserve(std::min({estimate, reader.capacity(), values.limit}));
     }
   }
   return out;

@@ -38,7 +38,7 @@ Result<FirstMessage> first_parsed_message(ByteView buffer) {
 // Decodes and builds the list; the decoded records are dropped on return.
 PyObject* decode_to_list(PyObject* module, const FirstMessage& message, const TableSet& tables,
                          StringCache& strings) {
-  Result<DecodedValues> decoded =
+  Result<DecodedResult> decoded =
       decode_section4(message.record, tables, message.record.section4_data(message.bytes));
   if (!decoded) return raise_bufr_error(decoded.error());
   return new_decoded_value_list(module_state(module)->decoded_value_type, decoded.value(),

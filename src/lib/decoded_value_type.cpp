@@ -146,8 +146,8 @@ PyObject* new_ascii(std::string_view text) {
 // made once; the others once each anyway.
 class TextObjects {
  public:
-  explicit TextObjects(const DecodedValues& decoded)
-      : decoded_(decoded), objects_(decoded.texts.size(), nullptr) {}
+  explicit TextObjects(const DecodedResult& decoded)
+      : decoded_(decoded), objects_(decoded.text_count(), nullptr) {}
   TextObjects(const TextObjects&) = delete;
   TextObjects& operator=(const TextObjects&) = delete;
   ~TextObjects() {
@@ -159,7 +159,7 @@ class TextObjects {
   }
 
  private:
-  const DecodedValues& decoded_;
+  const DecodedResult& decoded_;
   std::vector<PyObject*> objects_;
 };
 
@@ -186,26 +186,30 @@ PyTypeObject* create_decoded_value_type(PyObject* module) {
   return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &value_spec, nullptr));
 }
 
-PyObject* new_decoded_value_list(PyTypeObject* type, const DecodedValues& decoded,
+PyObject* new_decoded_value_list(PyTypeObject* type, const DecodedResult& decoded,
                                  StringCache& strings) {
-  const std::vector<DecodedValue>& records = decoded.values;
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(records.size())));
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(decoded.size())));
   if (!list) return nullptr;
   TextObjects texts(decoded);
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    const DecodedValue& record = records[i];
+  Py_ssize_t i = 0;
+  bool failed = false;
+  decoded.for_each_flat([&](const DecodedValue& record) {
+    if (failed) return;
     PyObject* name = strings.get(record.name);
     PyObject* meaning = record.meaning != nullptr ? strings.get(record.meaning) : nullptr;
     PyObject* text = record.has_text() ? texts.get(record.text_index) : nullptr;
-    if (name == nullptr || (record.meaning != nullptr && meaning == nullptr) ||
-        (record.has_text() && text == nullptr)) {
-      return nullptr;
+    PyObject* value = nullptr;
+    if (name != nullptr && (record.meaning == nullptr || meaning != nullptr) &&
+        (!record.has_text() || text != nullptr)) {
+      value = new_value(type, record, name, text, meaning);
     }
-    PyObject* value = new_value(type, record, name, text, meaning);
-    if (value == nullptr) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), value);
-  }
-  return list.release();
+    if (value == nullptr) {
+      failed = true;
+      return;
+    }
+    PyList_SET_ITEM(list.get(), i++, value);
+  });
+  return failed ? nullptr : list.release();
 }
 
 }  // namespace tarnwel::py

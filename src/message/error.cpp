@@ -50,6 +50,9 @@ std::string BufrError::display() const {
       return "csv/table parse error: " + message_;
     case ErrorKind::Io:
       return "io error: " + message_;
+    case ErrorKind::ValueBudgetExceeded:
+      return "message needs more than " + to_string(first_) +
+             " decoded values, the max_values budget; pass a larger max_values to decode it";
   }
   return "unknown error";
 }

@@ -22,6 +22,7 @@ enum class ErrorKind : uint8_t {
   ElementNotFound,
   Parse,
   Io,
+  ValueBudgetExceeded,
 };
 
 class BufrError {
@@ -55,6 +56,9 @@ class BufrError {
     return BufrError(ErrorKind::Parse, std::move(message));
   }
   static BufrError io(std::string message) { return BufrError(ErrorKind::Io, std::move(message)); }
+  static BufrError value_budget_exceeded(uint64_t limit) {
+    return BufrError(ErrorKind::ValueBudgetExceeded, limit);
+  }
   // The system's text for an errno value, as "<description> (os error <n>)".
   static std::string os_error_text(int error_number);
   static BufrError io_from_errno(int error_number) { return io(os_error_text(error_number)); }

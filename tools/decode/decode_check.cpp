@@ -36,7 +36,7 @@ std::vector<uint8_t> repeat_subset(const BufrMessage& message, const TableSet& t
                                    ByteView data, uint32_t copies) {
   BitReader reader(data);
   DescriptorCache cache(tables);
-  if (!decode_uncompressed(message.unexpanded_descriptors, 1, cache, reader).ok()) return {};
+  if (!decode_uncompressed(message.unexpanded_descriptors, 1, cache, reader, ValueBudget{}).ok()) return {};
   const uint64_t bits = reader.position();
   std::vector<uint8_t> out((bits * copies + 7) / 8, 0);
   uint64_t at = 0;
@@ -56,7 +56,7 @@ double seconds_per_decode(const BufrMessage& message, const TableSet& tables, By
     const auto start = std::chrono::steady_clock::now();
     auto decoded = decode_section4(message, tables, data);
     total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    values = decoded.ok() ? decoded->values.size() : 0;
+    values = decoded.ok() ? decoded->size() : 0;
   }
   return total / repeats;
 }
@@ -116,11 +116,11 @@ int run(const std::string& root, const std::string& path, const std::string& mod
         std::cout << "decode error: " << decoded.error().display() << "\n";
         break;
       }
-      total_values += decoded->values.size();
+      total_values += decoded->size();
       if (mode == "print" && r == 0) {
         std::cout << "message subsets=" << message->number_of_subsets
                   << " compressed=" << message->compressed_data << "\n";
-        print_values(decoded.value());
+        print_values(decoded->flat());
       }
     }
   }

@@ -101,7 +101,9 @@ Decoded decode(const TableSet& tables, std::vector<uint32_t> descriptors,
   message.unexpanded_descriptors = std::move(descriptors);
   message.number_of_subsets = subsets;
   message.compressed_data = compressed;
-  return Decoded{decode_section4(message, tables, ByteView(data))};
+  Result<DecodedResult> decoded = decode_section4(message, tables, ByteView(data));
+  if (!decoded) return Decoded{std::move(decoded).error()};
+  return Decoded{decoded->flat()};
 }
 
 }  // namespace tarnwel::test

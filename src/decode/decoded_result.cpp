@@ -1,0 +1,115 @@
+// One columnar result of a section 4 decode, for both layouts.
+#include "decode/decoded_result.hpp"
+
+#include <limits>
+
+#include "bitstream/bit_reader.hpp"
+#include "decode/value_math.hpp"
+
+namespace tarnwel {
+
+namespace {
+
+DecodedValue increment_value(const CompressedItem& item, uint64_t increment, MeaningMemo& memo) {
+  DecodedValue value = item.value;
+  if (item.missing_allowed && increment == all_ones(item.increment_bits)) {
+    value.raw = item.base;
+    value.flags = kHasRaw;
+  } else {
+    // R0 + increment wraps modulo 2^64 like any unsigned sum.
+    value.raw = item.base + increment;
+    value.raw_value = scaled_value(item.reference, value.raw, item.divisor);
+    value.flags = kHasRaw | kHasRawValue;
+  }
+  if (item.code_table != nullptr) value.meaning = memo.lookup(*item.code_table, value.raw);
+  return value;
+}
+
+double number_of(const DecodedValue& value) {
+  return value.has_raw_value() ? value.raw_value : std::numeric_limits<double>::quiet_NaN();
+}
+
+}  // namespace
+
+void ValueColumns::reserve(std::size_t count) {
+  numbers.reserve(count);
+  raws.reserve(count);
+  descriptors.reserve(count);
+  names.reserve(count);
+  meanings.reserve(count);
+  texts.reserve(count);
+  flags.reserve(count);
+}
+
+void DecodedResult::append(const DecodedValue& value) {
+  values_.numbers.push_back(value.raw_value);
+  values_.raws.push_back(value.raw);
+  values_.descriptors.push_back(value.descriptor);
+  values_.names.push_back(strings_.intern(value.name));
+  values_.meanings.push_back(value.meaning == nullptr ? kNoId : strings_.intern(value.meaning));
+  values_.texts.push_back(value.text_index);
+  values_.flags.push_back(value.flags);
+}
+
+DecodedValue DecodedResult::value(std::size_t index) const {
+  DecodedValue value;
+  value.raw_value = values_.numbers[index];
+  value.raw = values_.raws[index];
+  value.name = strings_.pointer(values_.names[index]);
+  value.meaning = strings_.pointer(values_.meanings[index]);
+  value.text_index = values_.texts[index];
+  value.descriptor = values_.descriptors[index];
+  value.flags = values_.flags[index];
+  return value;
+}
+
+DecodedValue DecodedResult::item_value(std::size_t index, uint32_t subset,
+                                       MeaningMemo& memo) const {
+  const CompressedItem& item = items_[index];
+  switch (item.kind) {
+    case CompressedItem::Kind::kUniform:
+      return item.value;
+    case CompressedItem::Kind::kStored:
+      return stored_[item.stored_at + subset];
+    case CompressedItem::Kind::kIncrements:
+      break;
+  }
+  const BitReader reader(bits_);
+  const uint64_t at = item.increments_at + uint64_t{subset} * item.increment_bits;
+  return increment_value(item, reader.bits_at(at, item.increment_bits), memo);
+}
+
+void DecodedResult::item_numbers(std::size_t index, double* out, std::size_t stride) const {
+  const CompressedItem& item = items_[index];
+  if (item.kind == CompressedItem::Kind::kUniform) {
+    const double number = number_of(item.value);
+    for (uint32_t s = 0; s < subsets_; ++s) out[s * stride] = number;
+    return;
+  }
+  if (item.kind == CompressedItem::Kind::kStored) {
+    for (uint32_t s = 0; s < subsets_; ++s) out[s * stride] = number_of(stored_[item.stored_at + s]);
+    return;
+  }
+  // The hot loop of a satellite column: one increment, one scaled number per subset.
+  const BitReader reader(bits_);
+  const uint64_t missing = all_ones(item.increment_bits);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  uint64_t at = item.increments_at;
+  for (uint32_t s = 0; s < subsets_; ++s, at += item.increment_bits) {
+    const uint64_t increment = reader.bits_at(at, item.increment_bits);
+    out[s * stride] = item.missing_allowed && increment == missing
+                          ? nan
+                          : scaled_value(item.reference, item.base + increment, item.divisor);
+  }
+}
+
+DecodedValues DecodedResult::flat() const {
+  DecodedValues flat;
+  flat.values.reserve(size());
+  for_each_flat([&](const DecodedValue& value) { flat.values.push_back(value); });
+  flat.text_bytes = text_bytes_;
+  flat.texts = text_spans_;
+  return flat;
+}
+
+}  // namespace tarnwel
