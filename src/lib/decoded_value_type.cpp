@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lib/errors.hpp"
+#include "lib/text_objects.hpp"
 #include "lib/type_support.hpp"
 #include "message/descriptor_code.hpp"
 #include "tables/fields.hpp"
@@ -131,36 +132,6 @@ PyType_Spec value_spec = {
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
     value_slots,
-};
-
-// Decoded texts are ASCII: bytes from 0x80 up were replaced when decoding.
-PyObject* new_ascii(std::string_view text) {
-  PyObject* object = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
-  if (object != nullptr && !text.empty()) {
-    std::memcpy(PyUnicode_1BYTE_DATA(object), text.data(), text.size());
-  }
-  return object;
-}
-
-// Texts shared by several values (a compressed column without increments) are
-// made once; the others once each anyway.
-class TextObjects {
- public:
-  explicit TextObjects(const DecodedResult& decoded)
-      : decoded_(decoded), objects_(decoded.text_count(), nullptr) {}
-  TextObjects(const TextObjects&) = delete;
-  TextObjects& operator=(const TextObjects&) = delete;
-  ~TextObjects() {
-    for (PyObject* object : objects_) Py_XDECREF(object);
-  }
-  PyObject* get(uint32_t index) {
-    if (objects_[index] == nullptr) objects_[index] = new_ascii(decoded_.text(index));
-    return objects_[index];
-  }
-
- private:
-  const DecodedResult& decoded_;
-  std::vector<PyObject*> objects_;
 };
 
 // Values are created often enough that skipping tp_alloc's zero fill counts.

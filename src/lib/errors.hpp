@@ -1,6 +1,7 @@
 // Turning core errors and C++ failures into Python exceptions.
 #pragma once
 
+#include <exception>
 #include <new>
 
 #include "lib/py_ref.hpp"
@@ -26,6 +27,21 @@ PyObject* guarded(Body&& body) noexcept {
     PyErr_SetString(PyExc_SystemError, "unexpected internal error");
     return nullptr;
   }
+}
+
+// Runs `work` with the interpreter lock released. `work` must touch no Python
+// object; a C++ exception it throws is rethrown once the lock is held again.
+template <class Work>
+void without_lock(Work&& work) {
+  std::exception_ptr failure;
+  Py_BEGIN_ALLOW_THREADS
+  try {
+    work();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  Py_END_ALLOW_THREADS
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace tarnwel::py

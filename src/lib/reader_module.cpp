@@ -1,4 +1,5 @@
 // Initialisation of tarnwel._core, the binding the tarnwel package's reading API is built on.
+#include "lib/decoded_message_type.hpp"
 #include "lib/errors.hpp"
 #include "lib/reader_scan_functions.hpp"
 #include "lib/reader_state.hpp"
@@ -12,6 +13,8 @@ PyMethodDef kReaderFunctions[] = {
      "next_message(buffer, position, more_follows)\n--\n\n"},
     {"parse_message", as_cfunction<reader_parse_message>(), kFastcall,
      "parse_message(buffer, start, length)\n--\n\n"},
+    {"decode", as_cfunction<reader_decode>(), kFastcall,
+     "decode(buffer, start, message, tables, max_values)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -77,6 +80,13 @@ PyMODINIT_FUNC PyInit__core(void) {
   return guarded([]() -> PyObject* {
     PyRef module = PyRef::steal(PyModule_Create(&kReaderModuleDef));
     if (!module || !borrow_shared_types(reader_state(module.get()))) return nullptr;
+    PyTypeObject* decoded = create_decoded_message_type(module.get());
+    if (decoded == nullptr) return nullptr;
+    reader_state(module.get())->decoded_message_type = decoded;
+    if (PyModule_AddObjectRef(module.get(), "DecodedMessage",
+                              reinterpret_cast<PyObject*>(decoded)) < 0) {
+      return nullptr;
+    }
     return module.release();
   });
 }

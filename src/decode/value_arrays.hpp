@@ -1,0 +1,70 @@
+// Decoded values grouped by element into one cell grid per element: subsets × occurrences.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "decode/decoded_result.hpp"
+#include "tables/table_set.hpp"
+
+namespace tarnwel {
+
+// One array of the grid: every value of one element (or of the associated field
+// in front of it) in every subset, by occurrence within the subset.
+struct ArrayColumn {
+  std::string name;  // the element's key, else its six-digit code; see ArrayPlan
+  uint32_t descriptor = 0;
+  bool associated = false;  // "<name>->associatedField"
+  bool text = false;
+  uint32_t width = 0;  // most occurrences in one subset
+};
+
+// Which column and occurrence each value of a decode falls into. Markers fall
+// into none. Columns are told apart by descriptor, never by key alone: where
+// two descriptors of a message share a key (005001 and 005002 are both
+// "latitude"), the first one met keeps the key and the others are named by
+// their six-digit code, so different elements are never merged.
+class ArrayPlan {
+ public:
+  ArrayPlan(const DecodedResult& decoded, const TableSet& tables);
+
+  const std::vector<ArrayColumn>& columns() const { return columns_; }
+  uint32_t subsets() const { return subsets_; }
+
+  // Fills the cells of the columns given a buffer: numbers[c] holds subsets ×
+  // width doubles for a number column, texts[c] as many text ids for a text
+  // column; a null pointer skips the column. Cells without a value become NaN or
+  // kNoId, missing values too.
+  void fill(const DecodedResult& decoded, std::span<double* const> numbers,
+            std::span<uint32_t* const> texts) const;
+
+  // One row per value but markers, in flat-list order.
+  struct LongRows {
+    uint32_t* subset;
+    uint32_t* column;
+    uint32_t* rank;  // 1 for a first occurrence in its subset
+    uint32_t* descriptor;
+    double* number;  // NaN for texts and missing numbers
+    uint32_t* text;  // kNoId for numbers and missing texts
+  };
+  std::size_t long_row_count() const { return long_rows_; }
+  void fill_long(const DecodedResult& decoded, const LongRows& rows) const;
+
+ private:
+  uint32_t column_for(const DecodedResult& decoded, const TableSet& tables, uint32_t descriptor,
+                      const std::string* name, bool associated, bool text);
+
+  uint32_t subsets_;
+  std::vector<ArrayColumn> columns_;
+  // Per value (uncompressed) or per item (compressed): column and occurrence.
+  std::vector<uint32_t> column_of_;
+  std::vector<uint32_t> rank_of_;
+  std::size_t long_rows_ = 0;
+  // Column lookup by descriptor and association, open addressing.
+  std::vector<uint64_t> slot_keys_;
+  std::vector<uint32_t> slot_columns_;
+};
+
+}  // namespace tarnwel

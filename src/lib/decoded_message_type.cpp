@@ -1,0 +1,255 @@
+// The class tarnwel._core.DecodedMessage: one message's columnar decode, and tarnwel._core.decode.
+#include "lib/decoded_message_type.hpp"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "decode/section4_decoder.hpp"
+#include "decode/value_arrays.hpp"
+#include "lib/arg_parser.hpp"
+#include "lib/buffer_view.hpp"
+#include "lib/decoded_value_type.hpp"
+#include "lib/errors.hpp"
+#include "lib/message_type.hpp"
+#include "lib/reader_scan_functions.hpp"
+#include "lib/reader_state.hpp"
+#include "lib/table_set_type.hpp"
+#include "lib/text_objects.hpp"
+#include "lib/type_support.hpp"
+
+namespace tarnwel::py {
+namespace {
+
+// What a decode keeps alive: the message bytes (a compressed result reads its
+// increments from them) and the tables (names and meanings borrow from them).
+struct Decode {
+  HeldBuffer buffer;
+  PyRef tables;
+  std::optional<DecodedResult> result;
+  std::optional<ArrayPlan> plan;
+
+  const ArrayPlan& array_plan() {
+    if (!plan) plan.emplace(*result, table_set_of(tables.get()));
+    return *plan;
+  }
+};
+
+struct DecodedMessageObject {
+  PyObject_HEAD
+  Decode* decode;
+};
+
+Decode& decode_of(PyObject* self) { return *reinterpret_cast<DecodedMessageObject*>(self)->decode; }
+
+ReaderState* state_of(PyObject* self) {
+  return static_cast<ReaderState*>(PyType_GetModuleState(Py_TYPE(self)));
+}
+
+void decoded_message_dealloc(PyObject* self) {
+  delete reinterpret_cast<DecodedMessageObject*>(self)->decode;
+  free_instance(self);
+}
+
+PyObject* get_subsets(PyObject* self, void*) {
+  return PyLong_FromUnsignedLong(decode_of(self).result->subsets());
+}
+
+PyObject* get_size(PyObject* self, void*) {
+  return PyLong_FromSize_t(decode_of(self).result->size());
+}
+
+PyObject* method_values(PyObject* self, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    Decode& decode = decode_of(self);
+    return new_decoded_value_list(state_of(self)->decoded_value_type, *decode.result,
+                                  table_set_strings(decode.tables.get()));
+  });
+}
+
+// [(name, descriptor, associated, text, width), ...] in the order first met.
+PyObject* method_columns(PyObject* self, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    const ArrayPlan& plan = decode_of(self).array_plan();
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(plan.columns().size())));
+    if (!list) return nullptr;
+    Py_ssize_t i = 0;
+    for (const ArrayColumn& column : plan.columns()) {
+      PyObject* item = Py_BuildValue("(s#kOOk)", column.name.data(),
+                                     static_cast<Py_ssize_t>(column.name.size()),
+                                     static_cast<unsigned long>(column.descriptor),
+                                     column.associated ? Py_True : Py_False,
+                                     column.text ? Py_True : Py_False,
+                                     static_cast<unsigned long>(column.width));
+      if (item == nullptr) return nullptr;
+      PyList_SET_ITEM(list.get(), i++, item);
+    }
+    return list.release();
+  });
+}
+
+// A bytearray of `count` elements of T, and where its cells are.
+template <class T>
+PyRef new_cells(std::size_t count, T** cells) {
+  PyRef array = PyRef::steal(
+      PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * sizeof(T))));
+  *cells = array ? reinterpret_cast<T*>(PyByteArray_AS_STRING(array.get())) : nullptr;
+  return array;
+}
+
+// A list of str (None where `ids` holds kNoId).
+PyObject* text_list(const uint32_t* ids, std::size_t count, TextObjects& texts) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < count; ++i) {
+    PyObject* text = ids[i] == kNoId ? Py_None : texts.get(ids[i]);
+    if (text == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(text));
+  }
+  return list.release();
+}
+
+// arrays(columns): for each column index, a bytearray of float64 cells (subsets ×
+// width, row by row) for numbers, or a list of str/None for texts.
+PyObject* method_arrays(PyObject* self, PyObject* indices) {
+  return guarded([&]() -> PyObject* {
+    Decode& decode = decode_of(self);
+    const ArrayPlan& plan = decode.array_plan();
+    const std::size_t columns = plan.columns().size();
+    std::vector<uint32_t> wanted;
+    if (!convert_code_list(indices, "columns", &wanted)) return nullptr;
+    std::vector<double*> numbers(columns, nullptr);
+    std::vector<uint32_t*> text_ids(columns, nullptr);
+    std::vector<PyRef> number_arrays(columns);
+    std::vector<std::vector<uint32_t>> text_cells(columns);
+    for (uint32_t c : wanted) {
+      if (c >= columns) {
+        PyErr_SetString(PyExc_IndexError, "column index out of range");
+        return nullptr;
+      }
+      const std::size_t cells = std::size_t{plan.subsets()} * plan.columns()[c].width;
+      if (plan.columns()[c].text) {
+        text_cells[c].resize(cells);
+        text_ids[c] = text_cells[c].data();
+      } else if (!number_arrays[c]) {
+        number_arrays[c] = new_cells(cells, &numbers[c]);
+        if (!number_arrays[c]) return nullptr;
+      }
+    }
+    without_lock([&] { plan.fill(*decode.result, numbers, text_ids); });
+    TextObjects texts(*decode.result);
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(wanted.size())));
+    if (!list) return nullptr;
+    Py_ssize_t i = 0;
+    for (uint32_t c : wanted) {
+      PyObject* item = plan.columns()[c].text
+                           ? text_list(text_ids[c], text_cells[c].size(), texts)
+                           : Py_NewRef(number_arrays[c].get());
+      if (item == nullptr) return nullptr;
+      PyList_SET_ITEM(list.get(), i++, item);
+    }
+    return list.release();
+  });
+}
+
+// (subset, column, rank, descriptor) as uint32 bytearrays, number as float64, and
+// a list of texts: one row per value but markers.
+PyObject* method_long_rows(PyObject* self, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    Decode& decode = decode_of(self);
+    const ArrayPlan& plan = decode.array_plan();
+    const std::size_t rows = plan.long_row_count();
+    ArrayPlan::LongRows cells{};
+    PyRef subset = new_cells(rows, &cells.subset);
+    PyRef column = new_cells(rows, &cells.column);
+    PyRef rank = new_cells(rows, &cells.rank);
+    PyRef descriptor = new_cells(rows, &cells.descriptor);
+    PyRef number = new_cells(rows, &cells.number);
+    if (!subset || !column || !rank || !descriptor || !number) return nullptr;
+    std::vector<uint32_t> text_ids(rows);
+    cells.text = text_ids.data();
+    without_lock([&] { plan.fill_long(*decode.result, cells); });
+    TextObjects texts(*decode.result);
+    PyRef text = PyRef::steal(text_list(text_ids.data(), rows, texts));
+    if (!text) return nullptr;
+    return PyTuple_Pack(6, subset.get(), column.get(), rank.get(), descriptor.get(), number.get(),
+                        text.get());
+  });
+}
+
+PyGetSetDef decoded_message_getset[] = {
+    {"subsets", get_subsets, nullptr, "Number of subsets.", nullptr},
+    {"size", get_size, nullptr, "Number of values in the flat list.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef decoded_message_methods[] = {
+    {"values", method_values, METH_NOARGS, "values()\n--\n\nThe DecodedValue list."},
+    {"columns", method_columns, METH_NOARGS,
+     "columns()\n--\n\n(name, descriptor, associated, text, width) of every array."},
+    {"arrays", method_arrays, METH_O, "arrays(columns)\n--\n\nThe cells of the given columns."},
+    {"long_rows", method_long_rows, METH_NOARGS, "long_rows()\n--\n\nOne row per value."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot decoded_message_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(decoded_message_dealloc)},
+    {Py_tp_getset, decoded_message_getset},
+    {Py_tp_methods, decoded_message_methods},
+    {0, nullptr},
+};
+
+PyType_Spec decoded_message_spec = {
+    "tarnwel._core.DecodedMessage",
+    sizeof(DecodedMessageObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    decoded_message_slots,
+};
+
+constexpr const char* kDecodeParameters[] = {"buffer", "start", "message", "tables",
+                                             "max_values"};
+constexpr Signature kDecode{"decode", kDecodeParameters};
+
+}  // namespace
+
+PyTypeObject* create_decoded_message_type(PyObject* module) {
+  return reinterpret_cast<PyTypeObject*>(
+      PyType_FromModuleAndSpec(module, &decoded_message_spec, nullptr));
+}
+
+PyObject* reader_decode(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    ReaderState* state = reader_state(module);
+    PyObject* bound[5];
+    auto decode = std::make_unique<Decode>();
+    uint64_t start = 0;
+    ValueBudget budget{0, true};
+    ByteView bytes;
+    if (!bind_arguments(kDecode, args, nargs, kwnames, bound) ||
+        !decode->buffer.acquire(bound[0], "buffer") || !convert_u64(bound[1], "start", &start) ||
+        !check_instance(bound[2], state->bufr_message_type, "message") ||
+        !check_instance(bound[3], state->table_set_type, "tables") ||
+        !convert_u64(bound[4], "max_values", &budget.limit)) {
+      return nullptr;
+    }
+    const BufrMessage& record = message_record(bound[2]);
+    if (!checked_range(decode->buffer.bytes(), start, record.total_length, &bytes)) return nullptr;
+    decode->tables = PyRef::borrow(bound[3]);
+    const TableSet& tables = table_set_of(bound[3]);
+    std::optional<Result<DecodedResult>> decoded;
+    // The core touches no Python object; the buffer and tables are held above.
+    without_lock([&] {
+      decoded.emplace(decode_section4(record, tables, record.section4_data(bytes), budget));
+    });
+    if (!decoded->ok()) return raise_bufr_error(decoded->error());
+    decode->result.emplace(std::move(*decoded).value());
+    PyObject* self = PyType_GenericAlloc(state->decoded_message_type, 0);
+    if (self == nullptr) return nullptr;
+    reinterpret_cast<DecodedMessageObject*>(self)->decode = decode.release();
+    return self;
+  });
+}
+
+}  // namespace tarnwel::py
