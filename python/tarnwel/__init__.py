@@ -1,4 +1,16 @@
-"""tarnwel: a fast, exact BUFR edition 4 decoder."""
+"""tarnwel: a fast, exact BUFR decoder.
+
+`tarnwel.open` reads messages lazily from paths, buffers and streams and hands out NumPy
+arrays; everything of the exact `_tarnwel` module is re-exported here as well.
+"""
 
 from _tarnwel import *  # noqa: F401,F403
-from _tarnwel import __all__  # noqa: F401
+from _tarnwel import __all__ as _exact_all
+
+from tarnwel.errors import DecodeError, DecodeWarning
+from tarnwel.message import Column, Message
+from tarnwel.reader import DEFAULT_MAX_VALUES, Reader, open
+
+__all__ = list(_exact_all) + [
+    "open", "Reader", "Message", "Column", "DecodeError", "DecodeWarning", "DEFAULT_MAX_VALUES",
+]

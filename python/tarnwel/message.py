@@ -1,0 +1,183 @@
+"""One message of a reader: its header at once, its values and arrays when asked for."""
+
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Any, Iterable, NamedTuple
+
+import numpy as np
+
+import _tarnwel
+from tarnwel import _core
+from tarnwel.errors import DecodeError
+
+if TYPE_CHECKING:
+    from tarnwel.reader import Reader
+
+# The section 0 to 3 fields of a message, under BufrMessage's names.
+HEADER_FIELDS: tuple[str, ...] = (
+    "edition",
+    "total_length",
+    "master_table_number",
+    "originating_centre",
+    "originating_subcentre",
+    "update_sequence_number",
+    "local_section_present",
+    "data_category",
+    "international_data_subcategory",
+    "local_data_subcategory",
+    "master_tables_version_number",
+    "local_tables_version_number",
+    "typical_year",
+    "typical_month",
+    "typical_day",
+    "typical_hour",
+    "typical_minute",
+    "typical_second",
+    "number_of_subsets",
+    "observed_data",
+    "compressed_data",
+    "unexpanded_descriptors",
+)
+
+ASSOCIATED_SUFFIX = "->associatedField"
+
+
+class Column(NamedTuple):
+    """One array of `Message.to_arrays`: its key, element and how many occurrences a subset has."""
+
+    name: str
+    descriptor: int
+    associated: bool
+    text: bool
+    width: int
+
+    @property
+    def code(self) -> str:
+        """The six-digit descriptor code, with the associated-field suffix where it applies."""
+        return f"{self.descriptor:06d}" + (ASSOCIATED_SUFFIX if self.associated else "")
+
+
+class Message:
+    """A message found by `tarnwel.open`: header fields, `index`, `offset`, `length`.
+
+    Section 4 is decoded on the first call of `values`, `to_arrays` or `to_long`, and the
+    decode is kept with the message (drop the message to free it).
+    """
+
+    __slots__ = ("record", "index", "offset", "length", "_reader", "_buffer", "_start", "_decoded")
+
+    def __init__(
+        self, reader: "Reader", record: _tarnwel.BufrMessage, index: int, offset: int,
+        buffer: object, start: int,
+    ) -> None:
+        self.record = record
+        self.index = index
+        self.offset = offset
+        self.length = record.total_length
+        self._reader = reader
+        self._buffer = buffer
+        self._start = start
+        self._decoded: Any = None
+
+    def __getattr__(self, name: str) -> Any:
+        if name in HEADER_FIELDS:
+            return getattr(self.record, name)
+        raise AttributeError(f"'Message' object has no attribute {name!r}")
+
+    def __repr__(self) -> str:
+        return (
+            f"Message(index={self.index}, offset={self.offset}, length={self.length}, "
+            f"edition={self.record.edition}, subsets={self.record.number_of_subsets}, "
+            f"category={self.record.data_category}, centre={self.record.originating_centre})"
+        )
+
+    def header(self) -> dict[str, Any]:
+        """Every header field, with `index`, `offset` and `length`."""
+        fields = {name: getattr(self, name) for name in HEADER_FIELDS}
+        fields.update(index=self.index, offset=self.offset, length=self.length)
+        return fields
+
+    @property
+    def tables(self) -> _tarnwel.TableSet:
+        """The TableSet this message is decoded with."""
+        return self._reader.tables_for(self)
+
+    def error(self, text: str) -> DecodeError:
+        return DecodeError(self._reader.name, self.index, self.offset, text)
+
+    def decoded(self) -> Any:
+        """The core's columnar decode (`tarnwel._core.DecodedMessage`)."""
+        if self._decoded is None:
+            tables = self.tables
+            try:
+                self._decoded = _core.decode(
+                    self._buffer, self._start, self.record, tables, self._reader.max_values
+                )
+            except ValueError as error:
+                raise self.error(str(error)) from None
+        return self._decoded
+
+    def values(self) -> list[_tarnwel.DecodedValue]:
+        """The flat DecodedValue list, as `_tarnwel.decode_values_with_tables` gives it."""
+        return self.decoded().values()
+
+    def columns(self) -> list[Column]:
+        """The arrays this message has, in the order their elements are first met."""
+        return [Column(*column) for column in self.decoded().columns()]
+
+    def to_arrays(self, keys: Iterable[str] | None = None) -> dict[str, np.ndarray]:
+        """One NumPy array per element key.
+
+        Shape ``(subsets,)`` for an element met at most once per subset, else
+        ``(subsets, most occurrences)`` padded as missing. Numbers are float64 (NaN where
+        missing), texts object arrays of str (None where missing). `keys` may name ecCodes keys
+        or six-digit codes; keys the message lacks are left out.
+        """
+        decoded = self.decoded()
+        columns = [Column(*column) for column in decoded.columns()]
+        chosen = _choose(columns, keys)
+        cells = decoded.arrays([index for _, index in chosen])
+        subsets = decoded.subsets
+        return {
+            name: _shaped(columns[index], cell, subsets)
+            for (name, index), cell in zip(chosen, cells)
+        }
+
+    def to_long(self) -> dict[str, np.ndarray]:
+        """One row per value but operator markers: subset, rank, key, descriptor, number, text."""
+        decoded = self.decoded()
+        names = np.array([column[0] for column in decoded.columns()], dtype=object)
+        subset, column, rank, descriptor, number, text = decoded.long_rows()
+        columns = np.frombuffer(column, dtype=np.uint32)
+        texts = np.empty(len(text), dtype=object)
+        texts[:] = text
+        return {
+            "subset": np.frombuffer(subset, dtype=np.uint32),
+            "rank": np.frombuffer(rank, dtype=np.uint32),
+            "key": names[columns] if len(names) else np.empty(0, dtype=object),
+            "descriptor": np.frombuffer(descriptor, dtype=np.uint32),
+            "number": np.frombuffer(number, dtype=np.float64),
+            "text": texts,
+        }
+
+
+def _choose(columns: list[Column], keys: Iterable[str] | None) -> list[tuple[str, int]]:
+    """(name to return, column index) for each wanted column, in the caller's order."""
+    if keys is None:
+        return [(column.name, index) for index, column in enumerate(columns)]
+    by_name: dict[str, int] = {}
+    for index, column in enumerate(columns):
+        by_name.setdefault(column.name, index)
+        by_name.setdefault(column.code, index)
+    if isinstance(keys, str):
+        keys = [keys]
+    return [(key, by_name[key]) for key in keys if key in by_name]
+
+
+def _shaped(column: Column, cells: Any, subsets: int) -> np.ndarray:
+    if column.text:
+        array = np.empty(len(cells), dtype=object)
+        array[:] = cells
+    else:
+        array = np.frombuffer(cells, dtype=np.float64)
+    return array if column.width == 1 else array.reshape(subsets, column.width)
