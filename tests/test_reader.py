@@ -277,3 +277,27 @@ def test_bad_arguments_are_refused(data_dir, arguments, error, text):
     with pytest.raises(error) as caught:
         tarnwel.open(data_dir / "multi.bufr", **arguments)
     assert str(caught.value) == text
+
+
+def test_an_unknown_local_descriptor_after_2_06_is_stepped_over_with_a_warning():
+    from bufr_builder import message as build
+
+    # 2 06 012 announces 012 bits for 0 63 250, which no table has; then 0 01 001 (7 bits).
+    bits = "101010101010" + "0000011" + "0" * 5
+    data = build(descriptors=[206012, 63250, 1001], data=int(bits, 2).to_bytes(3, "big"))
+    message = next(iter(tarnwel.open(data)))
+    with pytest.warns(tarnwel.DecodeWarning) as caught:
+        values = message.values()
+    assert [str(w.message) for w in caught] == [
+        "<bytes>: message 0 at offset 0: unknown local descriptors read as numbers of the width "
+        "2 06 YYY gave them: 063250"
+    ]
+    assert [(v.descriptor, v.name, v.raw, v.raw_value) for v in values] == [
+        (63250, "unknownLocalDescriptor", 0b101010101010, 0b101010101010),
+        (1001, message.tables.get_element(1001).name, 3, 3.0),
+    ]
+    assert message.to_arrays()["063250"].tolist() == [0b101010101010]
+    # The exact module keeps refusing it.
+    with pytest.raises(ValueError) as refused:
+        _tarnwel.decode_values_with_tables(data, message.tables)
+    assert str(refused.value) == "descriptor 063250 was not found in Table B"

@@ -2,13 +2,14 @@
 
 from __future__ import annotations
 
+import warnings
 from typing import TYPE_CHECKING, Any, Iterable, NamedTuple
 
 import numpy as np
 
 import _tarnwel
 from tarnwel import _core
-from tarnwel.errors import DecodeError
+from tarnwel.errors import DecodeError, DecodeWarning
 
 if TYPE_CHECKING:
     from tarnwel.reader import Reader
@@ -115,6 +116,13 @@ class Message:
                 )
             except ValueError as error:
                 raise self.error(str(error)) from None
+            if self._decoded.unknown_local:
+                codes = ", ".join(f"{code:06d}" for code in self._decoded.unknown_local)
+                warnings.warn(
+                    str(self.error(f"unknown local descriptors read as numbers of the width "
+                                   f"2 06 YYY gave them: {codes}")),
+                    DecodeWarning, stacklevel=2,
+                )
         return self._decoded
 
     def values(self) -> list[_tarnwel.DecodedValue]:

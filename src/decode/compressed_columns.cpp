@@ -17,7 +17,7 @@ constexpr uint32_t kIncrementWidthBits = 6;
 Status ColumnSet::add(const CompressedItem& column) {
   if (subsets_ == 0) return Status::success();
   const uint64_t weight = subsets_ < 3 ? 3 : subsets_;
-  if ((size() + 1) * weight > budget_.limit) return budget_.exceeded();
+  if ((size() + 1) * weight > options_.max_values) return options_.values_exceeded();
   result_.items().push_back(column);
   return Status::success();
 }

@@ -15,8 +15,8 @@ namespace tarnwel {
 class ColumnSet {
  public:
   // Items go to `result`, which reads their increments from `reader`'s data later.
-  ColumnSet(BitReader& reader, DecodedResult& result, const ValueBudget& budget)
-      : reader_(reader), result_(result), subsets_(result.subsets()), budget_(budget) {}
+  ColumnSet(BitReader& reader, DecodedResult& result, const DecodeOptions& options)
+      : reader_(reader), result_(result), subsets_(result.subsets()), options_(options) {}
 
   uint32_t subsets() const { return subsets_; }
   std::size_t size() const { return result_.items().size(); }
@@ -55,7 +55,7 @@ class ColumnSet {
   BitReader& reader_;
   DecodedResult& result_;
   uint32_t subsets_;
-  const ValueBudget& budget_;
+  const DecodeOptions& options_;
 };
 
 }  // namespace tarnwel

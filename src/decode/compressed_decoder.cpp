@@ -17,12 +17,12 @@ class CompressedWalk : public DescriptorWalk<CompressedWalk> {
       "compressed descriptor decode exceeded recursion depth";
 
   CompressedWalk(DescriptorCache& cache, BitReader& reader, DecodeState& state,
-                 WorkBudget& budget, DecodedResult& result, const ValueBudget& values)
+                 WorkBudget& budget, DecodedResult& result, const DecodeOptions& options)
       : DescriptorWalk(cache, reader, state, budget),
-        items_(reader, result, values),
-        values_(values) {}
+        items_(reader, result, options),
+        options_(options) {}
 
-  const ValueBudget& value_budget() const { return values_; }
+  const DecodeOptions& options() const { return options_; }
 
  private:
   friend class DescriptorWalk<CompressedWalk>;
@@ -35,7 +35,7 @@ class CompressedWalk : public DescriptorWalk<CompressedWalk> {
     if (takes_associated_field(code)) {
       TARNWEL_TRY(items_.associated_field(state_.associated_field_width));
     }
-    const ElementInfo* element = cache_.element(code);
+    const ElementInfo* element = table_element(code);
     if (element == nullptr) return BufrError::element_not_found(code);
     TARNWEL_TRY(items_.element(*element, state_));
     if (code == 31031 && state_.bitmap_collecting) {
@@ -83,19 +83,19 @@ class CompressedWalk : public DescriptorWalk<CompressedWalk> {
   Status selected(const ElementInfo& element) { return items_.element(element, state_); }
 
   ColumnSet items_;
-  const ValueBudget& values_;
+  const DecodeOptions& options_;
 };
 
 }  // namespace
 
 Result<DecodedResult> decode_compressed(std::span<const uint32_t> descriptors, uint32_t subsets,
                                         DescriptorCache& cache, BitReader& reader,
-                                        const ValueBudget& values) {
+                                        const DecodeOptions& options) {
   DecodedResult result(subsets, true);
   result.set_bits(reader.data());
   DecodeState state;
   WorkBudget budget;
-  CompressedWalk walk(cache, reader, state, budget, result, values);
+  CompressedWalk walk(cache, reader, state, budget, result, options);
   TARNWEL_TRY(walk.walk(descriptors, 0));
   return result;
 }

@@ -13,6 +13,6 @@ namespace tarnwel {
 
 Result<DecodedResult> decode_compressed(std::span<const uint32_t> descriptors, uint32_t subsets,
                                         DescriptorCache& cache, BitReader& reader,
-                                        const ValueBudget& values);
+                                        const DecodeOptions& options);
 
 }  // namespace tarnwel

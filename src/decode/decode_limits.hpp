@@ -30,15 +30,18 @@ inline BufrError value_count_exceeded() {
   return BufrError::parse("decoded value count exceeds " + std::to_string(kMaxDecodedValues));
 }
 
-// How many values one decode may make. The module's functions keep the fixed
-// bound and its text; the reading API lets its caller choose the bound.
-struct ValueBudget {
-  uint64_t limit = kMaxDecodedValues;
-  bool chosen_by_caller = false;
+// What a caller may choose for one decode. The module's functions keep the
+// fixed value bound with its text and stop at unknown descriptors; the reading
+// API chooses its own bound and steps over what 2 06 YYY announces.
+struct DecodeOptions {
+  uint64_t max_values = kMaxDecodedValues;
+  bool caller_budget = false;
+  // An element that no table has, after 2 06 YYY, is read as a YYY-bit number.
+  bool step_over_unknown_local = false;
 
-  BufrError exceeded() const {
-    if (!chosen_by_caller) return value_count_exceeded();
-    return BufrError::value_budget_exceeded(limit);
+  BufrError values_exceeded() const {
+    if (!caller_budget) return value_count_exceeded();
+    return BufrError::value_budget_exceeded(max_values);
   }
 };
 

@@ -75,6 +75,10 @@ class DecodedResult {
   std::vector<DecodedValue>& stored() { return stored_; }
   void set_bits(ByteView bits) { bits_ = bits; }
 
+  // Elements stepped over after 2 06 YYY because no table has them.
+  void set_unknown_local_codes(std::vector<uint32_t> codes) { unknown_local_ = std::move(codes); }
+  const std::vector<uint32_t>& unknown_local_codes() const { return unknown_local_; }
+
   // --- texts, shared by both
   std::string& text_bytes() { return text_bytes_; }
   // Records the bytes from `start` to the end of text_bytes as a new text.
@@ -131,6 +135,7 @@ class DecodedResult {
   StringIds strings_;
   std::string text_bytes_;
   std::vector<TextSpan> text_spans_;
+  std::vector<uint32_t> unknown_local_;
 };
 
 }  // namespace tarnwel

@@ -15,6 +15,8 @@ inline const std::string kAssociatedFieldName = "associatedField";
 inline const std::string kOperatorName = "operator";
 // 2 05 YYY: character data carried in the data stream by the operator itself.
 inline const std::string kCharacterDataName = "characterData";
+// An element after 2 06 YYY that no table describes.
+inline const std::string kUnknownLocalName = "unknownLocalDescriptor";
 
 // Which optional fields of a DecodedValue are present, and what kind of record it is.
 enum DecodedValueFlag : uint8_t {

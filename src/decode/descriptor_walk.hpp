@@ -34,7 +34,7 @@ class DescriptorWalk {
     if (depth > kMaxWalkDepth) return BufrError::parse(Layout::kDepthError);
     for (std::size_t i = 0; i < codes.size();) {
       if (!budget_.take_step()) return walk_steps_exceeded();
-      if (!layout().within_bounds()) return layout().value_budget().exceeded();
+      if (!layout().within_bounds()) return layout().options().values_exceeded();
       const uint32_t code = codes[i];
       switch (descriptor_f(code)) {
         case 0: TARNWEL_TRY(layout().element(code)); ++i; break;
@@ -56,6 +56,17 @@ class DescriptorWalk {
     const ElementInfo* element = cache_.element(code);
     if (element == nullptr) return BufrError::element_not_found(code);
     return read_new_reference(reader_, *element, state_);
+  }
+
+  // The Table B entry of `code`, or null. An element no table has, right after
+  // 2 06 YYY, gets a stand-in of that width when the caller asked for it.
+  const ElementInfo* table_element(uint32_t code) {
+    const ElementInfo* element = cache_.element(code);
+    if (element != nullptr || !state_.local_width_pending ||
+        !layout().options().step_over_unknown_local) {
+      return element;
+    }
+    return cache_.unknown_local(code);
   }
 
   // Associated fields precede every element but those of class 31.

@@ -1,6 +1,7 @@
 // Per-decode cache from descriptor code to its Table B or Table D entry.
 #include "decode/element_cache.hpp"
 
+#include "decode/decoded_value.hpp"
 #include "decode/value_math.hpp"
 
 namespace tarnwel {
@@ -35,6 +36,22 @@ const SequenceDefinition* DescriptorCache::fill_sequence(Slot& slot, uint32_t co
   slot.sequence = sequence;
   grow_if_crowded();
   return sequence;
+}
+
+const ElementInfo* DescriptorCache::unknown_local(uint32_t code) {
+  Slot& slot = find_slot(code, kUnknownLocal);
+  if (slot.state == kFilled) return slot.element;
+  slot.state = kFilled;
+  ElementInfo info;
+  info.name = &kUnknownLocalName;
+  info.code = code;
+  info.class31 = true;  // all bits set is a number here, not "missing"
+  elements_.push_back(info);
+  slot.element = &elements_.back();
+  unknown_codes_.push_back(code);
+  const ElementInfo* element = slot.element;
+  grow_if_crowded();
+  return element;
 }
 
 void DescriptorCache::grow_if_crowded() {

@@ -58,6 +58,10 @@ class DescriptorCache {
     Slot& slot = find_slot(code, kElement);
     return slot.state == kEmpty ? fill_element(slot, code) : slot.element;
   }
+  // A stand-in for an element that no table has, read as an unscaled number of
+  // the width 2 06 YYY announced; the codes met are kept in order.
+  const ElementInfo* unknown_local(uint32_t code);
+  const std::vector<uint32_t>& unknown_local_codes() const { return unknown_codes_; }
   // nullptr when the code is not in Table D.
   const SequenceDefinition* sequence(uint32_t code) {
     Slot& slot = find_slot(code, kSequence);
@@ -66,7 +70,7 @@ class DescriptorCache {
 
  private:
   static constexpr std::size_t kInitialSlots = 512;
-  enum Kind : uint8_t { kElement, kSequence };
+  enum Kind : uint8_t { kElement, kSequence, kUnknownLocal };
   enum SlotState : uint8_t { kEmpty, kFilled };
   struct Slot {
     uint32_t code = 0;
@@ -90,7 +94,7 @@ class DescriptorCache {
     return slot;
   }
   static std::size_t hash(uint32_t code, Kind kind) {
-    return static_cast<std::size_t>(((uint64_t{code} << 1 | kind) * 0x9E3779B97F4A7C15ull) >> 32);
+    return static_cast<std::size_t>(((uint64_t{code} << 2 | kind) * 0x9E3779B97F4A7C15ull) >> 32);
   }
   // Both fill a fresh slot and may then rehash, which invalidates `slot`.
   const ElementInfo* fill_element(Slot& slot, uint32_t code);
@@ -101,6 +105,7 @@ class DescriptorCache {
   std::vector<Slot> slots_;
   std::size_t filled_ = 0;
   std::deque<ElementInfo> elements_;
+  std::vector<uint32_t> unknown_codes_;
 };
 
 }  // namespace tarnwel

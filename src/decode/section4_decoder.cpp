@@ -9,15 +9,17 @@
 namespace tarnwel {
 
 Result<DecodedResult> decode_section4(const BufrMessage& message, const TableSet& tables,
-                                      ByteView section4_data, const ValueBudget& values) {
+                                      ByteView section4_data, const DecodeOptions& options) {
   BitReader reader(section4_data);
   DescriptorCache cache(tables);
-  if (message.compressed_data) {
-    return decode_compressed(message.unexpanded_descriptors, message.number_of_subsets, cache,
-                             reader, values);
-  }
-  return decode_uncompressed(message.unexpanded_descriptors, message.number_of_subsets, cache,
-                             reader, values);
+  Result<DecodedResult> decoded =
+      message.compressed_data
+          ? decode_compressed(message.unexpanded_descriptors, message.number_of_subsets, cache,
+                              reader, options)
+          : decode_uncompressed(message.unexpanded_descriptors, message.number_of_subsets, cache,
+                                reader, options);
+  if (decoded) decoded->set_unknown_local_codes(cache.unknown_local_codes());
+  return decoded;
 }
 
 }  // namespace tarnwel

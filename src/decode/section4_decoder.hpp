@@ -15,6 +15,6 @@ namespace tarnwel {
 // one its increments from `section4_data`. Touches nothing but its arguments, so
 // decodes may run on many threads with one shared TableSet.
 Result<DecodedResult> decode_section4(const BufrMessage& message, const TableSet& tables,
-                                      ByteView section4_data, const ValueBudget& values = {});
+                                      ByteView section4_data, const DecodeOptions& options = {});
 
 }  // namespace tarnwel

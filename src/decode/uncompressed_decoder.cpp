@@ -14,22 +14,22 @@ class UncompressedWalk : public DescriptorWalk<UncompressedWalk> {
   static constexpr const char* kDepthError = "descriptor decode exceeded recursion depth";
 
   UncompressedWalk(DescriptorCache& cache, BitReader& reader, DecodeState& state,
-                   DecodedResult& out, WorkBudget& budget, const ValueBudget& values)
-      : DescriptorWalk(cache, reader, state, budget), out_(out), values_(values) {}
+                   DecodedResult& out, WorkBudget& budget, const DecodeOptions& options)
+      : DescriptorWalk(cache, reader, state, budget), out_(out), options_(options) {}
 
-  const ValueBudget& value_budget() const { return values_; }
+  const DecodeOptions& options() const { return options_; }
 
  private:
   friend class DescriptorWalk<UncompressedWalk>;
 
-  bool within_bounds() const { return out_.size() < values_.limit; }
+  bool within_bounds() const { return out_.size() < options_.max_values; }
 
   Status element(uint32_t code) {
     if (state_.new_reference_width != 0) return new_reference(code);
     if (takes_associated_field(code)) {
       TARNWEL_TRY(read_associated_field(reader_, state_.associated_field_width, out_));
     }
-    const ElementInfo* element = cache_.element(code);
+    const ElementInfo* element = table_element(code);
     if (element == nullptr) return BufrError::element_not_found(code);
     TARNWEL_TRY(decode_element(reader_, *element, state_, out_));
     state_.local_width_pending = false;
@@ -65,18 +65,18 @@ class UncompressedWalk : public DescriptorWalk<UncompressedWalk> {
   }
 
   DecodedResult& out_;
-  const ValueBudget& values_;
+  const DecodeOptions& options_;
 };
 
 }  // namespace
 
 Result<DecodedResult> decode_uncompressed(std::span<const uint32_t> descriptors, uint32_t subsets,
                                           DescriptorCache& cache, BitReader& reader,
-                                          const ValueBudget& values) {
+                                          const DecodeOptions& options) {
   DecodedResult out(subsets, false);
   DecodeState state;
   WorkBudget budget;
-  UncompressedWalk walk(cache, reader, state, out, budget, values);
+  UncompressedWalk walk(cache, reader, state, out, budget, options);
   for (uint32_t subset = 0; subset < subsets; ++subset) {
     state.start_subset();
     out.start_subset();
@@ -84,7 +84,7 @@ Result<DecodedResult> decode_uncompressed(std::span<const uint32_t> descriptors,
     if (subset == 0) {
       // Subsets usually look alike; the data size caps a hostile first subset.
       const uint64_t estimate = uint64_t{out.size()} * subsets;
-      out.reserve(std::min({estimate, reader.capacity(), values.limit}));
+      out.reserve(std::min({estimate, reader.capacity(), options.max_values}));
     }
   }
   return out;

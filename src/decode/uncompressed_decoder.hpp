@@ -15,6 +15,6 @@ namespace tarnwel {
 // Every subset walks the whole descriptor list from the reader's running position.
 Result<DecodedResult> decode_uncompressed(std::span<const uint32_t> descriptors, uint32_t subsets,
                                           DescriptorCache& cache, BitReader& reader,
-                                          const ValueBudget& values);
+                                          const DecodeOptions& options);
 
 }  // namespace tarnwel

@@ -177,7 +177,13 @@ PyObject* method_long_rows(PyObject* self, PyObject*) {
   });
 }
 
+PyObject* get_unknown_local(PyObject* self, void*) {
+  return new_code_list(decode_of(self).result->unknown_local_codes());
+}
+
 PyGetSetDef decoded_message_getset[] = {
+    {"unknown_local", get_unknown_local, nullptr,
+     "Codes read as unknown local descriptors after 2 06 YYY.", nullptr},
     {"subsets", get_subsets, nullptr, "Number of subsets.", nullptr},
     {"size", get_size, nullptr, "Number of values in the flat list.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -225,13 +231,13 @@ PyObject* reader_decode(PyObject* module, PyObject* const* args, Py_ssize_t narg
     PyObject* bound[5];
     auto decode = std::make_unique<Decode>();
     uint64_t start = 0;
-    ValueBudget budget{0, true};
+    DecodeOptions options{0, true, true};
     ByteView bytes;
     if (!bind_arguments(kDecode, args, nargs, kwnames, bound) ||
         !decode->buffer.acquire(bound[0], "buffer") || !convert_u64(bound[1], "start", &start) ||
         !check_instance(bound[2], state->bufr_message_type, "message") ||
         !check_instance(bound[3], state->table_set_type, "tables") ||
-        !convert_u64(bound[4], "max_values", &budget.limit)) {
+        !convert_u64(bound[4], "max_values", &options.max_values)) {
       return nullptr;
     }
     const BufrMessage& record = message_record(bound[2]);
@@ -241,7 +247,7 @@ PyObject* reader_decode(PyObject* module, PyObject* const* args, Py_ssize_t narg
     std::optional<Result<DecodedResult>> decoded;
     // The core touches no Python object; the buffer and tables are held above.
     without_lock([&] {
-      decoded.emplace(decode_section4(record, tables, record.section4_data(bytes), budget));
+      decoded.emplace(decode_section4(record, tables, record.section4_data(bytes), options));
     });
     if (!decoded->ok()) return raise_bufr_error(decoded->error());
     decode->result.emplace(std::move(*decoded).value());

@@ -36,7 +36,7 @@ std::vector<uint8_t> repeat_subset(const BufrMessage& message, const TableSet& t
                                    ByteView data, uint32_t copies) {
   BitReader reader(data);
   DescriptorCache cache(tables);
-  if (!decode_uncompressed(message.unexpanded_descriptors, 1, cache, reader, ValueBudget{}).ok()) return {};
+  if (!decode_uncompressed(message.unexpanded_descriptors, 1, cache, reader, DecodeOptions{}).ok()) return {};
   const uint64_t bits = reader.position();
   std::vector<uint8_t> out((bits * copies + 7) / 8, 0);
   uint64_t at = 0;
