@@ -17,6 +17,12 @@ double power_of_ten(int64_t scale);
 
 // (reference + raw) formed exactly in 128 bits, rounded once to double, then divided.
 inline double scaled_value(int64_t reference, uint64_t raw, double divisor) {
+  // Almost every value fits in 64 bits, where the sum is just as exact and the
+  // conversion to double is one instruction instead of a library call.
+  constexpr int64_t kSmall = int64_t{1} << 62;
+  if (raw < static_cast<uint64_t>(kSmall) && reference < kSmall && reference > -kSmall) {
+    return static_cast<double>(reference + static_cast<int64_t>(raw)) / divisor;
+  }
   const __int128 sum = static_cast<__int128>(reference) + static_cast<__int128>(raw);
   return static_cast<double>(sum) / divisor;
 }
