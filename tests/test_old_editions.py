@@ -31,6 +31,12 @@ def old_message(edition, *, centre=98, subcentre=0, year_of_century=23, section1
     return b"BUFR" + u24(8 + len(raw)) + bytes([edition]) + raw
 
 
+def with_edition_octet(number):
+    """An edition 3 message with another edition octet."""
+    raw = old_message(3)
+    return raw[:7] + bytes([number]) + raw[8:]
+
+
 def parse(raw):
     return _core.parse_message(raw, 0, len(raw))
 
@@ -83,8 +89,8 @@ def test_year_of_century_pivot(year_of_century, year):
         (old_message(3, section1_length=16), "section 1 at offset 8 is truncated"),
         (b"BUFR" + u24(10) + b"\x02\0\0", "section 1 at offset 8 is truncated"),
         (old_message(3)[:26] + u24(0xFFFFFF) + old_message(3)[29:], "section 3 at offset 26 is truncated"),
-        (old_message(3)[:7] + b"\x01" + old_message(3)[8:], "unsupported BUFR edition 1; only edition 4 is implemented"),
-        (old_message(3)[:7] + b"\x05" + old_message(3)[8:], "unsupported BUFR edition 5; only edition 4 is implemented"),
+        (with_edition_octet(1), "unsupported BUFR edition 1; only edition 4 is implemented"),
+        (with_edition_octet(5), "unsupported BUFR edition 5; only edition 4 is implemented"),
     ],
 )
 def test_framing_errors_of_old_editions(raw, text):
@@ -102,7 +108,8 @@ def test_exact_module_still_refuses_old_editions(tmp_path, edition):
     path = tmp_path / "old.bufr"
     path.write_bytes(raw)
     calls = [lambda: _tarnwel.parse_bytes(raw), lambda: _tarnwel.parse_all_bytes(raw),
-             lambda: _tarnwel.parse_file(str(path)), lambda: _tarnwel.decode_values_with_tables(raw, _tarnwel.TableSet())]
+             lambda: _tarnwel.parse_file(str(path)),
+             lambda: _tarnwel.decode_values_with_tables(raw, _tarnwel.TableSet())]
     for call in calls:
         with pytest.raises(ValueError) as excinfo:
             call()

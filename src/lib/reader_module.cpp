@@ -1,5 +1,7 @@
 // Initialisation of tarnwel._core, the binding the tarnwel package's reading API is built on.
 #include "lib/errors.hpp"
+#include "lib/reader_bufrdc_functions.hpp"
+#include "lib/reader_header_functions.hpp"
 #include "lib/reader_scan_functions.hpp"
 #include "lib/reader_state.hpp"
 #include "lib/type_support.hpp"
@@ -12,6 +14,11 @@ PyMethodDef kReaderFunctions[] = {
      "next_message(buffer, position, more_follows)\n--\n\n"},
     {"parse_message", as_cfunction<reader_parse_message>(), kFastcall,
      "parse_message(buffer, start, length)\n--\n\n"},
+    {"load_bufrdc", as_cfunction<reader_load_bufrdc>(), kFastcall,
+     "load_bufrdc(directory, master_table_number, master_version, centre, subcentre, "
+     "local_version)\n--\n\n"},
+    {"absent_header_fields", as_cfunction<reader_absent_header_fields>(), kFastcall,
+     "absent_header_fields(message)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
