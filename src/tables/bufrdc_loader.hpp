@@ -40,7 +40,9 @@ Result<std::optional<BufrdcTables>> load_bufrdc_tables(const std::string& dir,
                                                        const BufrdcTableKey& key);
 
 // Each reads one file into `set`; a later entry replaces an earlier one of the
-// same code. Errors name the file and the line.
+// same code. Errors name the file and the line. Table B has no key or type
+// column, so an element's abbreviation and type stay empty, and its name is the
+// 64 characters the file holds, as written.
 Status read_bufrdc_table_b(const std::string& path, TableSet& set);
 Status read_bufrdc_table_c(const std::string& path, TableSet& set);
 Status read_bufrdc_table_d(const std::string& path, TableSet& set);
