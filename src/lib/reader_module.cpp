@@ -1,6 +1,8 @@
 // Initialisation of tarnwel._core, the binding the tarnwel package's reading API is built on.
 #include "lib/decoded_message_type.hpp"
 #include "lib/errors.hpp"
+#include "lib/reader_bufrdc_functions.hpp"
+#include "lib/reader_header_functions.hpp"
 #include "lib/reader_scan_functions.hpp"
 #include "lib/reader_state.hpp"
 #include "lib/type_support.hpp"
@@ -15,6 +17,11 @@ PyMethodDef kReaderFunctions[] = {
      "parse_message(buffer, start, length)\n--\n\n"},
     {"decode", as_cfunction<reader_decode>(), kFastcall,
      "decode(buffer, start, message, tables, max_values)\n--\n\n"},
+    {"load_bufrdc", as_cfunction<reader_load_bufrdc>(), kFastcall,
+     "load_bufrdc(directory, master_table_number, master_version, centre, subcentre, "
+     "local_version)\n--\n\n"},
+    {"absent_header_fields", as_cfunction<reader_absent_header_fields>(), kFastcall,
+     "absent_header_fields(message)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

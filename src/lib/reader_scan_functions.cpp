@@ -71,7 +71,7 @@ PyObject* reader_parse_message(PyObject* module, PyObject* const* args, Py_ssize
         !checked_range(buffer.bytes(), start, length, &bytes)) {
       return nullptr;
     }
-    Result<BufrMessage> parsed = parse_message(bytes);
+    Result<BufrMessage> parsed = parse_message_any_edition(bytes);
     if (!parsed) return raise_bufr_error(parsed.error());
     return new_message_object(reader_state(module)->bufr_message_type, std::move(parsed).value());
   });

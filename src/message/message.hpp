@@ -1,4 +1,4 @@
-// The framing and identification record of one edition 4 message, and its parser.
+// The framing and identification record of one message, and its parsers.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,13 @@
 namespace tarnwel {
 
 using ByteView = std::span<const uint8_t>;
+
+// Section 1 fields that editions 2 and 3 do not carry; the record holds 0 for them.
+enum HeaderField : uint8_t {
+  kOriginatingSubcentre = 1 << 0,          // edition 2 has a 16-bit centre and no subcentre
+  kInternationalDataSubcategory = 1 << 1,  // editions 2 and 3
+  kTypicalSecond = 1 << 2,                 // editions 2 and 3
+};
 
 struct BufrMessage {
   std::vector<uint32_t> unexpanded_descriptors;
@@ -40,6 +47,10 @@ struct BufrMessage {
   uint8_t typical_hour = 0;
   uint8_t typical_minute = 0;
   uint8_t typical_second = 0;
+  // HeaderField bits of the fields this message's edition lacks; none in edition 4.
+  uint8_t absent_fields = 0;
+
+  bool has_field(HeaderField field) const { return (absent_fields & field) == 0; }
 
   // The section 4 data octets of this message within `message_bytes`.
   ByteView section4_data(ByteView message_bytes) const {
@@ -47,7 +58,15 @@ struct BufrMessage {
   }
 };
 
-// Checks the framing of exactly one message and reads its record.
+// Checks the framing of exactly one edition 4 message and reads its record.
 Result<BufrMessage> parse_message(ByteView bytes);
+
+// The same for a message of edition 2, 3 or 4. Sections 0 and 2 to 5 are laid out
+// alike in all three; section 1 of editions 2 and 3 is shorter, and its fields are
+// mapped onto the same record (see absent_fields). Edition 4 is parse_message.
+Result<BufrMessage> parse_message_any_edition(ByteView bytes);
+
+// The full year of the "year of century" octet of editions 2 and 3.
+uint16_t year_of_century_to_year(uint8_t year_of_century);
 
 }  // namespace tarnwel
