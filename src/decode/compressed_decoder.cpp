@@ -5,25 +5,26 @@
 #include <limits>
 
 #include "decode/compressed_columns.hpp"
-#include "decode/descriptor_walk.hpp"
+#include "decode/decoding_walk.hpp"
 
 namespace tarnwel {
 
 namespace {
 
-class CompressedWalk : public DescriptorWalk<CompressedWalk> {
+class CompressedWalk : public DecodingWalk<CompressedWalk> {
  public:
   static constexpr const char* kDepthError =
       "compressed descriptor decode exceeded recursion depth";
 
   CompressedWalk(DescriptorCache& cache, BitReader& reader, DecodeState& state,
                  WorkBudget& budget, DecodedValues& texts, uint32_t subsets)
-      : DescriptorWalk(cache, reader, state, budget), items_(reader, texts, subsets) {}
+      : DecodingWalk(cache, reader, state, budget), items_(reader, texts, subsets) {}
 
   const ColumnSet& columns() const { return items_; }
 
  private:
   friend class DescriptorWalk<CompressedWalk>;
+  friend class DecodingWalk<CompressedWalk>;
 
   // The column bound is checked as columns are added.
   static bool within_bounds() { return true; }

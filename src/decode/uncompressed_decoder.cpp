@@ -3,22 +3,23 @@
 
 #include <algorithm>
 
-#include "decode/descriptor_walk.hpp"
+#include "decode/decoding_walk.hpp"
 
 namespace tarnwel {
 
 namespace {
 
-class UncompressedWalk : public DescriptorWalk<UncompressedWalk> {
+class UncompressedWalk : public DecodingWalk<UncompressedWalk> {
  public:
   static constexpr const char* kDepthError = "descriptor decode exceeded recursion depth";
 
   UncompressedWalk(DescriptorCache& cache, BitReader& reader, DecodeState& state,
                    DecodedValues& out, WorkBudget& budget)
-      : DescriptorWalk(cache, reader, state, budget), out_(out) {}
+      : DecodingWalk(cache, reader, state, budget), out_(out) {}
 
  private:
   friend class DescriptorWalk<UncompressedWalk>;
+  friend class DecodingWalk<UncompressedWalk>;
 
   bool within_bounds() const { return out_.values.size() < kMaxDecodedValues; }
 
