@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "decode/expansion.hpp"
 #include "message/message.hpp"
 #include "tables/csv_reader.hpp"
 #include "tables/definitions.hpp"
 #include "tables/eccodes_loader.hpp"
-#include "tables/expansion.hpp"
 #include "tables/fields.hpp"
 #include "tables/wmo_csv_loader.hpp"
 
@@ -159,6 +159,9 @@ void test_expansion() {
   CHECK_VALUE(expand({101000, 31001, 1001}), codes({31001, 1001}));
   CHECK_VALUE(expand({204008, 31021, 12101, 204000, 12101}), codes({31021, 999999, 12101, 12101}));
   CHECK_VALUE(expand({201129, 12101, 222000, 236000}), codes({12101, 222000, 236000}));
+  // The factor is walked as the first descriptor of its group, whatever it is.
+  CHECK_VALUE(expand({204008, 101000, 301001, 12101}),
+              codes({999999, 1001, 999999, 1002, 999999, 12101}));
   CHECK_ERROR(expand({101000, 31001}),
               "delayed replication descriptor 101000 is missing its replication factor or "
               "replicated descriptors");
@@ -211,6 +214,32 @@ void test_expansion_bounds() {
   big.insert_sequence({360002, {101025, 360001}});
   auto result = expand_descriptors(big, codes({360002}));
   CHECK(result.ok() && result->size() == kMaxExpandedDescriptors);
+}
+
+// Visits count every descriptor of every list walked, a delayed factor too, and
+// the output bound is met only by an append.
+void test_expansion_counting() {
+  using namespace tarnwel;
+  TableSet set;
+  set.insert_sequence({300000, {}});
+  set.insert_sequence({360001, std::vector<uint32_t>(999, 300000)});  // 1,000 visits
+  set.insert_sequence({360002, {101250, 360001}});                    // 250,002 visits
+  std::vector<uint32_t> list = {101199, 360002};
+  list.insert(list.end(), kMaxExpansionVisits - (1 + 199 * 250'002) - 3, 300000);
+  for (uint32_t code : {101000, 31001, 300000}) list.push_back(code);
+  CHECK_VALUE(expand_descriptors(set, list), codes({31001}));
+  list.push_back(300000);
+  CHECK_ERROR(expand_descriptors(set, list),
+              kPrefix + "sequence expansion visited more than 50000000 descriptors");
+
+  set.insert_sequence({360010, {1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010}});
+  set.insert_sequence({360011, {101200, 360010}});
+  set.insert_sequence({360012, {101250, 360011}});
+  set.insert_sequence({360013, {101020, 360012}});  // exactly the bound
+  auto full = expand_descriptors(set, codes({360013, 201129, 204008, 300000}));
+  CHECK(full.ok() && full->size() == kMaxExpandedDescriptors);
+  CHECK_ERROR(expand_descriptors(set, codes({360013, 222000})),
+              kPrefix + "expanded descriptor list exceeds 10000000 descriptors");
 }
 
 void test_element_table() {
@@ -404,6 +433,7 @@ int main() {
   test_quoted_text();
   test_expansion();
   test_expansion_bounds();
+  test_expansion_counting();
   test_element_table();
   test_sequence_def();
   test_code_tables();

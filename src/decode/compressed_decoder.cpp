@@ -5,20 +5,20 @@
 #include <limits>
 
 #include "decode/compressed_columns.hpp"
-#include "decode/descriptor_walk.hpp"
+#include "decode/decoding_walk.hpp"
 
 namespace tarnwel {
 
 namespace {
 
-class CompressedWalk : public DescriptorWalk<CompressedWalk> {
+class CompressedWalk : public DecodingWalk<CompressedWalk> {
  public:
   static constexpr const char* kDepthError =
       "compressed descriptor decode exceeded recursion depth";
 
   CompressedWalk(DescriptorCache& cache, BitReader& reader, DecodeState& state,
                  WorkBudget& budget, DecodedResult& result, const DecodeOptions& options)
-      : DescriptorWalk(cache, reader, state, budget),
+      : DecodingWalk(cache, reader, state, budget),
         items_(reader, result, options),
         options_(options) {}
 
@@ -26,6 +26,7 @@ class CompressedWalk : public DescriptorWalk<CompressedWalk> {
 
  private:
   friend class DescriptorWalk<CompressedWalk>;
+  friend class DecodingWalk<CompressedWalk>;
 
   // The column bound is checked as columns are added.
   static bool within_bounds() { return true; }

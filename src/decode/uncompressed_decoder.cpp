@@ -3,24 +3,25 @@
 
 #include <algorithm>
 
-#include "decode/descriptor_walk.hpp"
+#include "decode/decoding_walk.hpp"
 
 namespace tarnwel {
 
 namespace {
 
-class UncompressedWalk : public DescriptorWalk<UncompressedWalk> {
+class UncompressedWalk : public DecodingWalk<UncompressedWalk> {
  public:
   static constexpr const char* kDepthError = "descriptor decode exceeded recursion depth";
 
   UncompressedWalk(DescriptorCache& cache, BitReader& reader, DecodeState& state,
                    DecodedResult& out, WorkBudget& budget, const DecodeOptions& options)
-      : DescriptorWalk(cache, reader, state, budget), out_(out), options_(options) {}
+      : DecodingWalk(cache, reader, state, budget), out_(out), options_(options) {}
 
   const DecodeOptions& options() const { return options_; }
 
  private:
   friend class DescriptorWalk<UncompressedWalk>;
+  friend class DecodingWalk<UncompressedWalk>;
 
   bool within_bounds() const { return out_.size() < options_.max_values; }
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "decode/expansion.hpp"
 #include "lib/arg_parser.hpp"
 #include "lib/errors.hpp"
 #include "lib/type_support.hpp"
 #include "tables/eccodes_loader.hpp"
-#include "tables/expansion.hpp"
 
 namespace tarnwel::py {
 namespace {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "decode/expansion.hpp"
 #include "lib/arg_parser.hpp"
 #include "lib/element_definition_type.hpp"
 #include "lib/errors.hpp"
@@ -14,7 +15,6 @@
 #include "lib/type_support.hpp"
 #include "tables/definitions.hpp"
 #include "tables/eccodes_loader.hpp"
-#include "tables/expansion.hpp"
 #include "tables/wmo_csv_loader.hpp"
 
 namespace tarnwel::py {

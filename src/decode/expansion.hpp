@@ -11,10 +11,9 @@
 
 namespace tarnwel {
 
-// Nesting of sequences and replications accepted below the top-level list.
-inline constexpr int kMaxExpansionDepth = 64;
 // Fixed replication multiplies, so both the output and the work done to produce
 // it are bounded, for tables that nest replications of empty sequences too.
+// Nesting is bounded by the walk's own depth limit.
 inline constexpr std::size_t kMaxExpandedDescriptors = 10'000'000;
 inline constexpr uint64_t kMaxExpansionVisits = 50'000'000;
 
