@@ -61,11 +61,16 @@ class Column(NamedTuple):
 class Message:
     """A message found by `tarnwel.open`: header fields, `index`, `offset`, `length`.
 
+    Header fields have BufrMessage's names; for editions 2 and 3 the fields their section 1
+    lacks are None, and a two-digit year of century reads as a full year.
+
     Section 4 is decoded on the first call of `values`, `to_arrays` or `to_long`, and the
     decode is kept with the message (drop the message to free it).
     """
 
-    __slots__ = ("record", "index", "offset", "length", "_reader", "_buffer", "_start", "_decoded")
+    __slots__ = (
+        "record", "index", "offset", "length", "_reader", "_buffer", "_start", "_decoded", "_absent",
+    )
 
     def __init__(
         self, reader: "Reader", record: _tarnwel.BufrMessage, index: int, offset: int,
@@ -79,10 +84,12 @@ class Message:
         self._buffer = buffer
         self._start = start
         self._decoded: Any = None
+        # Editions 2 and 3 lack some fields of edition 4; those read as None.
+        self._absent: tuple[str, ...] = _core.absent_header_fields(record) if record.edition < 4 else ()
 
     def __getattr__(self, name: str) -> Any:
         if name in HEADER_FIELDS:
-            return getattr(self.record, name)
+            return None if name in self._absent else getattr(self.record, name)
         raise AttributeError(f"'Message' object has no attribute {name!r}")
 
     def __repr__(self) -> str:

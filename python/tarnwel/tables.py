@@ -8,6 +8,8 @@ from typing import Sequence, Union
 
 import _tarnwel
 
+from tarnwel.locations import Location, locate, locations_from_env, tables_for
+
 PathLike = Union[str, "os.PathLike[str]"]
 
 # Where system packages put ecCodes definitions (Debian's libeccodes-data, a local build).
@@ -41,10 +43,14 @@ class NoTablesError(LookupError):
 
 
 class TableChooser:
-    """Gives each message its TableSet: the caller's, or one loaded from a definitions root.
+    """Gives each message its TableSet.
 
-    Loaded sets are cached by the section 1 fields that select them, so a file of 100,000
-    messages loads each distinct set once.
+    Resolution order: the caller's `tables` (used for every message); the caller's
+    `definitions` locations, earlier ones first; the locations of the ``TARNWEL_TABLES``
+    environment variable; then the installed ecCodes definitions. Each location is an ecCodes
+    definitions root, an ecCodes table directory or a directory of BUFRDC tables, told apart
+    by what it holds. Loaded sets are cached by the section 1 fields that select them, so a
+    file of 100,000 messages loads each distinct set once.
     """
 
     def __init__(
@@ -56,12 +62,15 @@ class TableChooser:
             raise TypeError(f"tables must be a TableSet, not {type(tables).__name__}")
         self._tables = tables
         if definitions is None:
-            roots = [default_definitions_root()]
+            given: list[PathLike] = []
         elif isinstance(definitions, (str, os.PathLike)):
-            roots = [os.fspath(definitions)]
+            given = [definitions]
         else:
-            roots = [os.fspath(root) for root in definitions]
-        self._roots = [root for root in roots if root is not None]
+            given = list(definitions)
+        self.locations = [locate(path) for path in given] + locations_from_env()
+        system = default_definitions_root()
+        if system is not None:
+            self.locations.append(Location(system, "eccodes-root"))
         self._cache: dict[tuple[int, ...], _tarnwel.TableSet] = {}
 
     def tables_for(self, message: _tarnwel.BufrMessage) -> _tarnwel.TableSet:
@@ -75,8 +84,13 @@ class TableChooser:
         return cached
 
     def _load(self, message: _tarnwel.BufrMessage) -> _tarnwel.TableSet:
-        if not self._roots:
-            raise NoTablesError(
-                "no BUFR tables found: pass tables= or definitions=, or install ecCodes definitions"
-            )
-        return _tarnwel.TableSet.from_definitions(self._roots[0], message)
+        for location in self.locations:
+            found = tables_for(location, message)
+            if found is not None:
+                return found
+        searched = ", ".join(location.path for location in self.locations) or "none"
+        raise NoTablesError(
+            f"no tables for master table {message.master_table_number} version "
+            f"{message.master_tables_version_number} (locations searched: {searched}); "
+            "pass tables= or definitions="
+        )
