@@ -191,7 +191,8 @@ std::optional<Result<DecodedValues>> decode_within_budget(const BufrMessage& mes
                                                           const TableSet& tables,
                                                           ByteView section4_data) {
   const WorkBound bound = bound_work(tables, message);
-  if (bound.walk_steps > kMaxWalkSteps || bound.values > kMaxValues) return std::nullopt;
+  const uint64_t max_values = message.compressed_data ? kMaxCompressedValues : kMaxValues;
+  if (bound.walk_steps > kMaxWalkSteps || bound.values > max_values) return std::nullopt;
   return decode_section4(message, tables, section4_data);
 }
 
