@@ -69,11 +69,18 @@ def nested_fixed_operators():
     return message([104255, 103255, 102255, 101255, 201000], b"", subsets=1)
 
 
+def compressed_factor_increment():
+    # One compressed subset whose 8-bit factor has R0 0 and a 22-bit increment of all ones: 4.2 M markers.
+    data = Bits().add(0, 8).add(22, 6).add((1 << 22) - 1, 22)
+    return message([101000, 31001, 237000], data.to_bytes(), subsets=1, compressed=True)
+
+
 SEEDS = {
     "replicated_markers_65535_subsets.bufr": replicated_markers,
     "compressed_zero_increment_widths.bufr": compressed_without_increments,
     "nested_delayed_markers.bufr": nested_delayed_markers,
     "nested_fixed_operators.bufr": nested_fixed_operators,
+    "compressed_factor_increment.bufr": compressed_factor_increment,
 }
 
 
