@@ -19,10 +19,8 @@ NOT_IN_TABLE_B = re.compile(r"descriptor (\d{6}) was not found in Table B")
 
 @pytest.fixture(scope="module")
 def decode():
-    function = getattr(_tarnwel, "decode_values_with_definitions", None)
-    if function is None:
-        pytest.skip("decode_values_with_definitions is not built yet")
-    return function
+    # A missing decode function is an error here, never a skip.
+    return _tarnwel.decode_values_with_definitions
 
 
 def normal_text(text):
