@@ -46,11 +46,8 @@ Status read_statement(std::string_view statement, TableSet& set) {
   return Status::success();
 }
 
-}  // namespace
-
-Status read_sequence_def(const std::string& path, TableSet& set) {
-  TARNWEL_ASSIGN(const std::string text, read_text_file(path));
-  // Kept lines gather into a statement until one of them holds a "]".
+// Kept lines gather into a statement until one of them holds a "]".
+Status read_statements(std::string_view text, TableSet& set) {
   std::string statement;
   return for_each_kept_line(text, [&](std::string_view line) -> Status {
     if (!statement.empty()) statement += ' ';
@@ -60,6 +57,18 @@ Status read_sequence_def(const std::string& path, TableSet& set) {
     statement.clear();
     return status;
   });
+}
+
+}  // namespace
+
+Status parse_sequence_def(std::string_view text, TableSet& set) {
+  if (!is_valid_utf8(text)) return BufrError::invalid_utf8_stream();
+  return read_statements(text, set);
+}
+
+Status read_sequence_def(const std::string& path, TableSet& set) {
+  TARNWEL_ASSIGN(const std::string text, read_text_file(path));
+  return read_statements(text, set);
 }
 
 }  // namespace tarnwel
