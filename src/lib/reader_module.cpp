@@ -2,6 +2,7 @@
 #include "lib/errors.hpp"
 #include "lib/reader_scan_functions.hpp"
 #include "lib/reader_state.hpp"
+#include "lib/reader_table_functions.hpp"
 #include "lib/type_support.hpp"
 
 namespace tarnwel::py {
@@ -12,6 +13,7 @@ PyMethodDef kReaderFunctions[] = {
      "next_message(buffer, position, more_follows)\n--\n\n"},
     {"parse_message", as_cfunction<reader_parse_message>(), kFastcall,
      "parse_message(buffer, start, length)\n--\n\n"},
+    TARNWEL_READER_TABLE_FUNCTIONS,
     {nullptr, nullptr, 0, nullptr},
 };
 
