@@ -2,6 +2,7 @@
 #include "lib/reader_table_functions.hpp"
 
 #include <algorithm>
+#include <deque>
 #include <exception>
 #include <optional>
 #include <string>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "lib/arg_parser.hpp"
+#include "lib/buffer_view.hpp"
 #include "lib/errors.hpp"
 #include "lib/reader_state.hpp"
 #include "lib/table_set_type.hpp"
@@ -23,28 +25,28 @@ constexpr const char* kCodesParameters[] = {"tables"};
 constexpr Signature kTablesFromTexts{"tables_from_texts", kTextsParameters};
 constexpr Signature kTableCodes{"table_codes", kCodesParameters};
 
-// The texts of one table directory: views of bytes or str objects that are held
+// The texts of one table directory: views of str objects or buffer exports held
 // here, so that they outlive the lock's release whatever the caller does.
 struct HeldTexts {
   TableTexts texts;
-  std::vector<PyRef> held;
+  std::vector<PyRef> strings;
+  std::deque<HeldBuffer> buffers;
 };
 
-// Bytes, or str taken as UTF-8 (both immutable); anything else gets the str
-// converter's error.
+// A str, taken as UTF-8, or any contiguous bytes-like object.
 bool view_text(PyObject* object, const char* parameter, HeldTexts* out, std::string_view* view) {
-  if (PyBytes_Check(object)) {
-    *view = std::string_view(PyBytes_AS_STRING(object), static_cast<size_t>(PyBytes_GET_SIZE(object)));
-  } else if (PyUnicode_Check(object)) {
+  if (PyUnicode_Check(object)) {
     Py_ssize_t size = 0;
     const char* text = PyUnicode_AsUTF8AndSize(object, &size);
     if (text == nullptr) return false;
     *view = std::string_view(text, static_cast<size_t>(size));
-  } else {
-    std::string unused;
-    return convert_path(object, parameter, &unused);
+    out->strings.push_back(PyRef::borrow(object));
+    return true;
   }
-  out->held.push_back(PyRef::borrow(object));
+  HeldBuffer& buffer = out->buffers.emplace_back();
+  if (!buffer.acquire(object, parameter)) return false;
+  const ByteView bytes = buffer.bytes();
+  *view = std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   return true;
 }
 
@@ -60,7 +62,6 @@ bool view_code_texts(PyObject* object, const char* parameter, HeldTexts* out) {
   if (!check_instance(object, &PyDict_Type, parameter)) return false;
   const auto count = static_cast<size_t>(PyDict_GET_SIZE(object));
   out->texts.code_tables.reserve(count);
-  out->held.reserve(out->held.size() + count);
   Py_ssize_t position = 0;
   PyObject *key, *value;
   while (PyDict_Next(object, &position, &key, &value)) {
@@ -110,7 +111,7 @@ PyObject* code_table_figures(const TableSet& tables) {
 
 }  // namespace
 
-// A TableSet of one directory's texts (bytes or str), read in a directory's order; with a
+// A TableSet of one directory's texts (str or bytes-like), read in a directory's order; with a
 // base, they are laid over a copy of it entry by entry, as a message's local
 // tables are over its master tables.
 PyObject* reader_tables_from_texts(PyObject* module, PyObject* const* args, Py_ssize_t nargs,

@@ -1,4 +1,6 @@
 // Reader of sequence.def, the Table D statements of the ecCodes layout.
+#include <algorithm>
+
 #include "tables/eccodes_loader.hpp"
 #include "tables/fields.hpp"
 #include "tables/file_system.hpp"
@@ -15,6 +17,7 @@ std::string_view strip_quotes(std::string_view text) {
 }
 
 Status read_members(std::string_view list, std::vector<uint32_t>& members) {
+  members.reserve(static_cast<std::size_t>(std::count(list.begin(), list.end(), ',')) + 1);
   while (true) {
     const std::size_t comma = list.find(',');
     // A trailing comma or an empty list leaves empty pieces; they are skipped.
