@@ -15,12 +15,20 @@ the anonymous memory it still holds afterwards (RssAnon growth), and the RssAnon
 sets are loaded and kept, which is the size of one loaded set without one-time costs. The median over
 --memory-runs interpreters is printed.
 
+Pack vs disk: the tables tarnwel.table_pack.pack_tables gives a message from the table pack in the package, loaded
+cold (its in-process cache emptied before each call), against the same tables read from the definitions root: master
+versions (--pack-versions) alone, and the centre 98 message above with its local tables (master and local cold, and
+the local tables alone over cached master tables). Each figure is the median (and best) wall time of --runs calls,
+with the median CPU time of the calling thread beside it, since the machine is shared. The first call in a fresh
+interpreter, which also opens the pack, is timed in --memory-runs child processes.
+
 Run from the repository root against the installed module (pip install .):
 
     python3 bench/table_load.py
     python3 bench/table_load.py --runs 51 --memory-runs 5 --version 38
 
-The exit status is 0 whether or not the goals (under 10 ms for from_eccodes, a loaded set under 5 MB) are met.
+The exit status is 0 whether or not the goals (under 10 ms for from_eccodes, a loaded set under 5 MB, a load from
+the pack under 5 ms) are met.
 """
 
 import argparse
@@ -39,6 +47,17 @@ SHARED = ROOT.parent / "shared"
 DEFINITIONS = "/usr/share/eccodes/definitions"
 GOAL_MS = {"from_eccodes": 10.0}
 GOAL_MB = 5.0
+PACK_GOAL_MS = 5.0
+
+# Run in a fresh interpreter: the first pack_tables call, which also opens the pack. argv[1] is a JSON field list.
+FIRST_PACK_CALL = r"""
+import json, sys, time
+from tarnwel.table_pack import pack_tables
+fields = json.loads(sys.argv[1])
+start = time.perf_counter()
+pack_tables(*fields)
+print(json.dumps(time.perf_counter() - start))
+"""
 
 # Run in a fresh interpreter: argv[1] is a JSON list [loader, path, message file or "", keep].
 CHILD = r"""
@@ -97,6 +116,67 @@ def measure_memory(loader, path, message_file, keep, runs):
             for key in ("peak", "held", "per_set") if results[0][key] is not None}
 
 
+def time_cold(load, clear, runs):
+    """(median wall seconds, best wall seconds, median thread CPU seconds) of `runs` calls, each after clear()."""
+    load()
+    walls, cpus = [], []
+    for _ in range(runs):
+        clear()
+        wall, cpu = time.perf_counter(), time.thread_time()
+        load()
+        cpus.append(time.thread_time() - cpu)
+        walls.append(time.perf_counter() - wall)
+    return statistics.median(walls), min(walls), statistics.median(cpus)
+
+
+def show(label, figures, goal=None):
+    median, best, cpu = figures
+    goal_text = f"; goal < {goal:.0f} ms: {'met' if median * 1e3 < goal else 'NOT met'}" if goal else ""
+    print(f"{label}: {median * 1e3:.2f} ms (best {best * 1e3:.2f} ms, CPU {cpu * 1e3:.2f} ms{goal_text})")
+
+
+def pack_vs_disk(_tarnwel, args, message_file):
+    """Cold loads from the table pack against loads of the same tables from the definitions root."""
+    from tarnwel import table_pack
+
+    clear = table_pack._sets.clear
+    versions = pack_versions = table_pack.pack_versions()[0]
+    print(f"pack: {table_pack.PACK_PATH} ({table_pack.PACK_PATH.stat().st_size / 1e6:.2f} MB), "
+          f"master table 0 versions {versions[0]}-{versions[-1]}, "
+          f"{sum(map(len, table_pack.pack_local_tables().values()))} local tables")
+    cases = []
+    for version in (int(v) for v in args.pack_versions.split(",")):
+        if version not in pack_versions:
+            print(f"pack: no master version {version}")
+            continue
+        wmo = os.path.join(args.definitions, "bufr", "tables", "0", "wmo", str(version))
+        disk = (lambda wmo=wmo: _tarnwel.TableSet.from_eccodes(wmo)) if os.path.isdir(wmo) else None
+        cases.append((f"master version {version}", (0, version, 98, 0, 0), disk))
+    if message_file:
+        message = _tarnwel.parse_all_file(message_file)[0]
+        fields = (message.master_table_number, message.master_tables_version_number, message.originating_centre,
+                  message.originating_subcentre, message.local_tables_version_number)
+        disk = lambda: _tarnwel.TableSet.from_definitions(args.definitions, message)
+        cases.append((f"master version {fields[1]} with local version {fields[4]} of centre {fields[2]}", fields, disk))
+    for label, fields, disk in cases:
+        shown = repr(table_pack.pack_tables(*fields).tables)
+        print(f"pack {label}: {shown}")
+        show(f"pack {label}: from the pack", time_cold(lambda: table_pack.pack_tables(*fields), clear, args.runs),
+             PACK_GOAL_MS)
+        if disk is not None:
+            show(f"pack {label}: from disk", time_cold(disk, lambda: None, args.runs))
+        if fields[4]:
+            master = (fields[0], fields[1], fields[2], fields[3], 0)
+            keep_master = lambda: (clear(), table_pack.pack_tables(*master))
+            show(f"pack {label}: local tables alone, over cached master tables",
+                 time_cold(lambda: table_pack.pack_tables(*fields), keep_master, args.runs), PACK_GOAL_MS)
+        firsts = [json.loads(subprocess.run([sys.executable, "-c", FIRST_PACK_CALL, json.dumps(fields)], check=True,
+                                            capture_output=True, text=True).stdout)
+                  for _ in range(args.memory_runs)]
+        print(f"pack {label}: first call in a fresh interpreter, opening the pack: "
+              f"{statistics.median(firsts) * 1e3:.2f} ms (median of {args.memory_runs})")
+
+
 def mb(octets):
     return f"{octets / 1e6:.2f} MB"
 
@@ -145,6 +225,8 @@ def main(argv=None):
                         help="sets loaded and kept after the first one, for the memory per set (default 20)")
     parser.add_argument("--definitions", default=DEFINITIONS, help=f"ecCodes definitions root (default {DEFINITIONS})")
     parser.add_argument("--version", default="39", help="WMO master tables version for from_eccodes (default 39)")
+    parser.add_argument("--pack-versions", default="13,29,33,37,39,46",
+                        help="master versions loaded from the table pack (default 13,29,33,37,39,46)")
     parser.add_argument("--wmo-csv", default=str(SHARED / "wmo-bufr4"),
                         help="directory of WMO BUFR4 CSV files for from_bufr4_45 (default ../shared/wmo-bufr4)")
     args = parser.parse_args(argv)
@@ -166,6 +248,7 @@ def main(argv=None):
         print(f"from_bufr4_45: skipped, no WMO CSV directory at {args.wmo_csv}")
 
     with tempfile.TemporaryDirectory() as workdir:
+        message_file = None
         if os.path.isdir(args.definitions):
             message_file, about = local_tables_message(_tarnwel, args.definitions, workdir)
             if message_file:
@@ -174,6 +257,7 @@ def main(argv=None):
                 print(f"from_definitions: skipped, {about}")
         else:
             print(f"from_definitions: skipped, no definitions root at {args.definitions}")
+        pack_vs_disk(_tarnwel, args, message_file)
 
         for loader, path, message_file, about in cases:
             if loader == "from_definitions":

@@ -5,6 +5,7 @@
 #include "lib/reader_header_functions.hpp"
 #include "lib/reader_scan_functions.hpp"
 #include "lib/reader_state.hpp"
+#include "lib/reader_table_functions.hpp"
 #include "lib/type_support.hpp"
 
 namespace tarnwel::py {
@@ -22,6 +23,7 @@ PyMethodDef kReaderFunctions[] = {
      "local_version)\n--\n\n"},
     {"absent_header_fields", as_cfunction<reader_absent_header_fields>(), kFastcall,
      "absent_header_fields(message)\n--\n\n"},
+    TARNWEL_READER_TABLE_FUNCTIONS,
     {nullptr, nullptr, 0, nullptr},
 };
 

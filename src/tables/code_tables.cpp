@@ -1,4 +1,6 @@
 // Reader of the codetables directory: one code or flag table file per element.
+#include <algorithm>
+
 #include "tables/eccodes_loader.hpp"
 #include "tables/fields.hpp"
 #include "tables/file_system.hpp"
@@ -10,9 +12,24 @@ namespace {
 
 constexpr std::string_view kTableSuffix = ".table";
 
+// Whether `words` are separated by single ASCII spaces only, so that they are
+// already their own join.
+bool single_spaced(std::string_view words) {
+  bool after_space = false;
+  for (const char c : words) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80 || (byte >= 0x09 && byte <= 0x0D)) return false;
+    if (byte == ' ' && after_space) return false;
+    after_space = byte == ' ';
+  }
+  return true;
+}
+
 // Lines of "<figure> <figure again> <meaning words...>"; shorter lines are skipped.
-Result<CodeTable> parse_code_table(std::string_view text) {
+Result<CodeTable> read_code_lines(std::string_view text) {
   CodeTable table;
+  // One entry a line, at most: no rehashing as the table fills.
+  table.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   TARNWEL_TRY(for_each_kept_line(text, [&](std::string_view line) -> Status {
     WordCursor words(line);
     const std::string_view figure = words.next();
@@ -20,6 +37,12 @@ Result<CodeTable> parse_code_table(std::string_view text) {
     std::string_view word = words.next();
     if (word.empty()) return Status::success();
     TARNWEL_ASSIGN(const uint64_t key, parse_code_table_key(figure));
+    // The line is trimmed, so the meaning runs to its end.
+    const std::string_view rest = line.substr(static_cast<std::size_t>(word.data() - line.data()));
+    if (single_spaced(rest)) {
+      table.insert_or_assign(key, std::string(rest));
+      return Status::success();
+    }
     std::string meaning(word);
     while (!(word = words.next()).empty()) {
       meaning += ' ';
@@ -33,6 +56,13 @@ Result<CodeTable> parse_code_table(std::string_view text) {
 
 }  // namespace
 
+Status parse_code_table(uint32_t code, std::string_view text, TableSet& set) {
+  if (!is_valid_utf8(text)) return BufrError::invalid_utf8_stream();
+  TARNWEL_ASSIGN(CodeTable table, read_code_lines(text));
+  set.insert_code_table(code, std::move(table));
+  return Status::success();
+}
+
 Status read_code_tables(const std::string& dir, TableSet& set) {
   TARNWEL_ASSIGN(const std::vector<std::string> names, list_directory_sorted(dir));
   for (const std::string& name : names) {
@@ -41,7 +71,7 @@ Status read_code_tables(const std::string& dir, TableSet& set) {
     if (stem.empty() || !is_valid_utf8(stem)) continue;
     TARNWEL_ASSIGN(const uint32_t code, parse_descriptor_code(stem));
     TARNWEL_ASSIGN(const std::string text, read_text_file(path_join(dir, name)));
-    TARNWEL_ASSIGN(CodeTable table, parse_code_table(text));
+    TARNWEL_ASSIGN(CodeTable table, read_code_lines(text));
     set.insert_code_table(code, std::move(table));
   }
   return Status::success();

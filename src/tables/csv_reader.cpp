@@ -33,8 +33,19 @@ Result<CsvReader> CsvReader::open(const std::string& path, const CsvDialect& dia
   return CsvReader(std::move(contents), dialect);
 }
 
+CsvReader CsvReader::over(std::string_view text, const CsvDialect& dialect) {
+  return CsvReader(nullptr, text, dialect);
+}
+
+CsvReader::CsvReader(std::unique_ptr<const std::string> owned, std::string_view text,
+                     const CsvDialect& dialect)
+    : owned_(std::move(owned)), data_(text), dialect_(dialect), all_utf8_(is_valid_utf8(data_)) {}
+
 CsvReader::CsvReader(std::string contents, const CsvDialect& dialect)
-    : data_(std::move(contents)), dialect_(dialect) {}
+    : owned_(std::make_unique<const std::string>(std::move(contents))),
+      data_(*owned_),
+      dialect_(dialect),
+      all_utf8_(is_valid_utf8(data_)) {}
 
 void CsvReader::consume_line_end() {
   if (pos_ >= data_.size()) return;
@@ -69,12 +80,12 @@ void CsvReader::read_field(CsvRecord& record) {
     ++pos_;
     for (;;) {
       const std::size_t quote = data_.find('"', pos_);
-      const std::size_t end = quote == std::string::npos ? data_.size() : quote;
-      const std::string_view run = std::string_view(data_).substr(pos_, end - pos_);
+      const std::size_t end = quote == std::string_view::npos ? data_.size() : quote;
+      const std::string_view run = data_.substr(pos_, end - pos_);
       record.text_.append(run);
       line_ += count_line_breaks(run);
       // An unterminated quoted field runs to the end of the input.
-      if (quote == std::string::npos) {
+      if (quote == std::string_view::npos) {
         pos_ = data_.size();
         break;
       }
@@ -94,7 +105,7 @@ void CsvReader::read_field(CsvRecord& record) {
     if (c == dialect_.delimiter || c == '\n' || c == '\r') break;
     ++pos_;
   }
-  record.text_.append(data_, begin, pos_ - begin);
+  record.text_.append(data_.substr(begin, pos_ - begin));
   record.ends_.push_back(record.text_.size());
 }
 
@@ -128,6 +139,9 @@ Status CsvReader::check_record(const CsvRecord& record) const {
                             std::to_string(count) + " fields, but the previous record has " +
                             std::to_string(first_count_) + " fields");
   }
+  // Fields are cut and unquoted at ASCII characters only, so a valid text has
+  // only valid fields.
+  if (all_utf8_) return Status::success();
   for (std::size_t field = 0; field < count; ++field) {
     const std::string_view text = record[field];
     const std::size_t valid = utf8_valid_up_to(text);

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,9 @@ class CsvReader {
   // system's text.
   static Result<CsvReader> open(const std::string& path, const CsvDialect& dialect);
 
+  // Reads `text` in place: it must outlive the reader.
+  static CsvReader over(std::string_view text, const CsvDialect& dialect);
+
   CsvReader(std::string contents, const CsvDialect& dialect);
 
   // Reads the next data record. Gives false at the end of the input, or a Parse
@@ -56,14 +60,21 @@ class CsvReader {
     uint64_t byte = 0;
   };
 
+  CsvReader(std::unique_ptr<const std::string> owned, std::string_view text,
+            const CsvDialect& dialect);
+
   bool skip_blank_and_comment_lines();
   bool read_raw_record(CsvRecord& record);
   void read_field(CsvRecord& record);
   void consume_line_end();
   Status check_record(const CsvRecord& record) const;
 
-  std::string data_;
+  // The text read: owned_ when the reader holds it (on the heap, so that a move
+  // keeps data_ valid), or a caller's text.
+  std::unique_ptr<const std::string> owned_;
+  std::string_view data_;
   CsvDialect dialect_;
+  bool all_utf8_;
   std::size_t pos_ = 0;
   uint64_t line_ = 1;
   uint64_t records_read_ = 0;

@@ -24,24 +24,36 @@ Result<ElementDefinition> element_from_record(const CsvRecord& record) {
   return element;
 }
 
-}  // namespace
-
-Status read_element_table(const std::string& path, TableSet& set) {
+CsvDialect element_dialect() {
   CsvDialect dialect;
   dialect.delimiter = '|';
   dialect.hash_comments = true;
   // Local tables mix records of 8 and 11 fields; only shorter ones must agree.
   dialect.free_count_from = kElementFields;
-  TARNWEL_ASSIGN(CsvReader reader, CsvReader::open(path, dialect));
+  return dialect;
+}
+
+Status read_element_records(CsvReader& reader, TableSet& set) {
   CsvRecord record;
   for (;;) {
     TARNWEL_ASSIGN(const bool more, reader.next(record));
-    if (!more) break;
+    if (!more) return Status::success();
     if (record.size() < kElementFields) continue;
     TARNWEL_ASSIGN(ElementDefinition element, element_from_record(record));
     set.insert_element(std::move(element));
   }
-  return Status::success();
+}
+
+}  // namespace
+
+Status parse_element_table(std::string_view text, TableSet& set) {
+  CsvReader reader = CsvReader::over(text, element_dialect());
+  return read_element_records(reader, set);
+}
+
+Status read_element_table(const std::string& path, TableSet& set) {
+  TARNWEL_ASSIGN(CsvReader reader, CsvReader::open(path, element_dialect()));
+  return read_element_records(reader, set);
 }
 
 }  // namespace tarnwel

@@ -1,4 +1,6 @@
 // Reader of sequence.def, the Table D statements of the ecCodes layout.
+#include <algorithm>
+
 #include "tables/eccodes_loader.hpp"
 #include "tables/fields.hpp"
 #include "tables/file_system.hpp"
@@ -15,6 +17,7 @@ std::string_view strip_quotes(std::string_view text) {
 }
 
 Status read_members(std::string_view list, std::vector<uint32_t>& members) {
+  members.reserve(static_cast<std::size_t>(std::count(list.begin(), list.end(), ',')) + 1);
   while (true) {
     const std::size_t comma = list.find(',');
     // A trailing comma or an empty list leaves empty pieces; they are skipped.
@@ -46,11 +49,8 @@ Status read_statement(std::string_view statement, TableSet& set) {
   return Status::success();
 }
 
-}  // namespace
-
-Status read_sequence_def(const std::string& path, TableSet& set) {
-  TARNWEL_ASSIGN(const std::string text, read_text_file(path));
-  // Kept lines gather into a statement until one of them holds a "]".
+// Kept lines gather into a statement until one of them holds a "]".
+Status read_statements(std::string_view text, TableSet& set) {
   std::string statement;
   return for_each_kept_line(text, [&](std::string_view line) -> Status {
     if (!statement.empty()) statement += ' ';
@@ -60,6 +60,18 @@ Status read_sequence_def(const std::string& path, TableSet& set) {
     statement.clear();
     return status;
   });
+}
+
+}  // namespace
+
+Status parse_sequence_def(std::string_view text, TableSet& set) {
+  if (!is_valid_utf8(text)) return BufrError::invalid_utf8_stream();
+  return read_statements(text, set);
+}
+
+Status read_sequence_def(const std::string& path, TableSet& set) {
+  TARNWEL_ASSIGN(const std::string text, read_text_file(path));
+  return read_statements(text, set);
 }
 
 }  // namespace tarnwel

@@ -48,6 +48,11 @@ class TableSet {
   std::size_t sequence_count() const { return sequences_.size(); }
   std::size_t code_table_count() const { return code_tables_.size(); }
 
+  // Every entry, in no particular order.
+  const std::unordered_map<uint32_t, ElementDefinition>& elements() const { return elements_; }
+  const std::unordered_map<uint32_t, SequenceDefinition>& sequences() const { return sequences_; }
+  const std::unordered_map<uint32_t, CodeTable>& code_tables() const { return code_tables_; }
+
   // Inserts replace whatever was stored under the same code.
   void insert_element(ElementDefinition element) {
     const uint32_t code = element.code;
