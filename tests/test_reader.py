@@ -301,3 +301,11 @@ def test_an_unknown_local_descriptor_after_2_06_is_stepped_over_with_a_warning()
     with pytest.raises(ValueError) as refused:
         _tarnwel.decode_values_with_tables(data, message.tables)
     assert str(refused.value) == "descriptor 063250 was not found in Table B"
+
+
+def test_messages_stay_usable_after_the_reader_is_closed(data_dir):
+    with tarnwel.open(data_dir / "multi.bufr") as reader:
+        messages = list(reader)
+        first = messages[0].to_arrays(["latitude"])
+    assert messages[1].to_arrays(["latitude"])["latitude"].size == messages[1].number_of_subsets
+    np.testing.assert_array_equal(messages[0].to_arrays(["latitude"])["latitude"], first["latitude"])

@@ -39,6 +39,7 @@ class Reader:
         definitions: PathLike | Sequence[PathLike] | None = None,
         errors: ErrorPolicy = "raise",
         max_values: int = DEFAULT_MAX_VALUES,
+        master_version: int | None = None,
     ) -> None:
         check_policy(errors)
         if not isinstance(max_values, int) or max_values < 1:
@@ -46,7 +47,7 @@ class Reader:
         self.errors = errors
         self.max_values = max_values
         self.counts = ReadCounts()
-        self._chooser = TableChooser(tables, definitions)
+        self._chooser = TableChooser(tables, definitions, master_version)
         self._source = ByteSource(source)
         self.name = self._source.name
 
@@ -57,7 +58,7 @@ class Reader:
         self.close()
 
     def close(self) -> None:
-        """Releases the memory map of a path source; messages read so far stay usable."""
+        """Drops the reader's hold on its source; messages read so far stay usable."""
         self._source.close()
 
     def tables_for(self, message: Message) -> _tarnwel.TableSet:
@@ -102,7 +103,7 @@ class Reader:
     def arrays(self, keys: Iterable[str] | None = None) -> Iterator[tuple[Message, dict[str, np.ndarray]]]:
         """Each message with its `to_arrays(keys)`; failed decodes follow the error policy.
 
-        A message's decode is dropped once the next one is read.
+        A message's decode is dropped once the loop moves on to the next one.
         """
         wanted = None if keys is None else list(keys)
         for message in self:
@@ -111,8 +112,8 @@ class Reader:
             except DecodeError as error:
                 self.failed(error)
                 continue
-            message._decoded = None
             yield message, arrays
+            message._decoded = None
 
 
 def open(
@@ -122,6 +123,7 @@ def open(
     definitions: PathLike | Sequence[PathLike] | None = None,
     errors: ErrorPolicy = "raise",
     max_values: int = DEFAULT_MAX_VALUES,
+    master_version: int | None = None,
 ) -> Reader:
     """Opens BUFR messages for reading.
 
@@ -130,10 +132,11 @@ def open(
     yields one `Message` at a time; section 4 is decoded only when asked for.
 
     `tables` is used for every message; otherwise each message's tables come from the
-    `definitions` roots (by default the installed ecCodes definitions), loaded once per
-    distinct choice. `errors` decides what a broken message does: ``"raise"`` a
+    `definitions` locations (ecCodes roots or table directories, BUFRDC tables), loaded once per
+    distinct choice, and from the tables inside the package when no location has them
+    (`master_version` overrides the message's version there). `errors` decides what a broken message does: ``"raise"`` a
     `DecodeError` naming the source, index and offset, ``"warn"`` a `DecodeWarning` and the
     next message, ``"skip"`` just the next message. `max_values` bounds one message's decode.
     """
     return Reader(source, tables=tables, definitions=definitions, errors=errors,
-                  max_values=max_values)
+                  max_values=max_values, master_version=master_version)

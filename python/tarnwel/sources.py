@@ -86,9 +86,10 @@ class ByteSource:
         return self._map(fileno)
 
     def close(self) -> None:
-        for opened in self._opened:
-            opened.close()  # type: ignore[attr-defined]
+        # The map is not closed here: messages and decodes still using it keep it alive,
+        # and it is unmapped when the last of them goes.
         self._opened.clear()
+        self._buffer = None
 
     def __enter__(self) -> "ByteSource":
         return self

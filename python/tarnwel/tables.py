@@ -3,12 +3,15 @@
 from __future__ import annotations
 
 import os
+import warnings
 from pathlib import Path
 from typing import Sequence, Union
 
 import _tarnwel
 
-from tarnwel.locations import Location, locate, locations_from_env, tables_for
+from tarnwel.errors import DecodeWarning
+from tarnwel.locations import locate, locations_from_env, tables_for
+from tarnwel.table_pack import pack_tables
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -47,7 +50,10 @@ class TableChooser:
 
     Resolution order: the caller's `tables` (used for every message); the caller's
     `definitions` locations, earlier ones first; the locations of the ``TARNWEL_TABLES``
-    environment variable; then the installed ecCodes definitions. Each location is an ecCodes
+    environment variable; then the tables that ship inside the package. A message whose
+    master version is newer than every version there is decoded with the newest one, with a
+    warning naming both; `master_version` replaces the message's version for the packed
+    tables (for encoders that write a wrong one). Each location is an ecCodes
     definitions root, an ecCodes table directory or a directory of BUFRDC tables, told apart
     by what it holds. Loaded sets are cached by the section 1 fields that select them, so a
     file of 100,000 messages loads each distinct set once.
@@ -57,6 +63,7 @@ class TableChooser:
         self,
         tables: _tarnwel.TableSet | None = None,
         definitions: PathLike | Sequence[PathLike] | None = None,
+        master_version: int | None = None,
     ) -> None:
         if tables is not None and not isinstance(tables, _tarnwel.TableSet):
             raise TypeError(f"tables must be a TableSet, not {type(tables).__name__}")
@@ -68,9 +75,7 @@ class TableChooser:
         else:
             given = list(definitions)
         self.locations = [locate(path) for path in given] + locations_from_env()
-        system = default_definitions_root()
-        if system is not None:
-            self.locations.append(Location(system, "eccodes-root"))
+        self.master_version = master_version
         self._cache: dict[tuple[int, ...], _tarnwel.TableSet] = {}
 
     def tables_for(self, message: _tarnwel.BufrMessage) -> _tarnwel.TableSet:
@@ -84,13 +89,18 @@ class TableChooser:
         return cached
 
     def _load(self, message: _tarnwel.BufrMessage) -> _tarnwel.TableSet:
-        for location in self.locations:
-            found = tables_for(location, message)
-            if found is not None:
-                return found
-        searched = ", ".join(location.path for location in self.locations) or "none"
-        raise NoTablesError(
-            f"no tables for master table {message.master_table_number} version "
-            f"{message.master_tables_version_number} (locations searched: {searched}); "
-            "pass tables= or definitions="
-        )
+        if self.master_version is None:
+            for location in self.locations:
+                found = tables_for(location, message)
+                if found is not None:
+                    return found
+        wanted = self.master_version or message.master_tables_version_number
+        packed = pack_tables(message.master_table_number, wanted, message.originating_centre,
+                             message.originating_subcentre, message.local_tables_version_number)
+        if packed.used_master_version != wanted:
+            warnings.warn(
+                f"master table version {wanted} is newer than every table available; "
+                f"decoding with version {packed.used_master_version}",
+                DecodeWarning, stacklevel=4,
+            )
+        return packed.tables
