@@ -39,6 +39,7 @@ class Reader:
         definitions: PathLike | Sequence[PathLike] | None = None,
         errors: ErrorPolicy = "raise",
         max_values: int = DEFAULT_MAX_VALUES,
+        chooser: TableChooser | None = None,
     ) -> None:
         check_policy(errors)
         if not isinstance(max_values, int) or max_values < 1:
@@ -46,7 +47,8 @@ class Reader:
         self.errors = errors
         self.max_values = max_values
         self.counts = ReadCounts()
-        self._chooser = TableChooser(tables, definitions)
+        # A chooser shared by the readers of many files loads each table set once for all of them.
+        self._chooser = chooser if chooser is not None else TableChooser(tables, definitions)
         self._source = ByteSource(source)
         self.name = self._source.name
 
