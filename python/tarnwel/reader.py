@@ -60,7 +60,12 @@ class Reader:
 
     def close(self) -> None:
         """Releases the memory map of a path source; messages read so far stay usable."""
-        self._source.close()
+        try:
+            self._source.close()
+        except BufferError:
+            # A message or its decode still views the map (as the frames of an exception
+            # going through a `with` block do); the map goes with the last view.
+            pass
 
     def tables_for(self, message: Message) -> _tarnwel.TableSet:
         try:
