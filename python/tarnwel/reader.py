@@ -40,6 +40,7 @@ class Reader:
         errors: ErrorPolicy = "raise",
         max_values: int = DEFAULT_MAX_VALUES,
         master_version: int | None = None,
+        chooser: TableChooser | None = None,
     ) -> None:
         check_policy(errors)
         if not isinstance(max_values, int) or max_values < 1:
@@ -47,7 +48,10 @@ class Reader:
         self.errors = errors
         self.max_values = max_values
         self.counts = ReadCounts()
-        self._chooser = TableChooser(tables, definitions, master_version)
+        # A chooser shared by the readers of many files loads each table set once for all of them.
+        self._chooser = (
+            chooser if chooser is not None else TableChooser(tables, definitions, master_version)
+        )
         self._source = ByteSource(source)
         self.name = self._source.name
 
