@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <exception>
 #include <optional>
 #include <string>
 #include <utility>
@@ -73,21 +72,6 @@ bool view_code_texts(PyObject* object, const char* parameter, HeldTexts* out) {
   return true;
 }
 
-// Runs `work` with the interpreter lock released; whatever it throws is thrown
-// again once the lock is held, where guarded() reports it.
-template <class Work>
-void run_unlocked(Work&& work) {
-  std::exception_ptr failure;
-  Py_BEGIN_ALLOW_THREADS
-  try {
-    work();
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  Py_END_ALLOW_THREADS
-  if (failure) std::rethrow_exception(failure);
-}
-
 template <class Map>
 PyObject* sorted_keys(const Map& map) {
   std::vector<typename Map::key_type> keys;
@@ -131,7 +115,7 @@ PyObject* reader_tables_from_texts(PyObject* module, PyObject* const* args, Py_s
     const TableSet* base = bound[3] == Py_None ? nullptr : &table_set_of(bound[3]);
     TableSet tables;
     Status status;
-    run_unlocked([&] {
+    without_lock([&] {
       if (base != nullptr) tables = *base;
       status = read_table_texts_into(held.texts, tables);
     });
