@@ -6,7 +6,6 @@ import threading
 import time
 
 import numpy as np
-import pytest
 
 import _tarnwel
 import tarnwel
@@ -132,7 +131,7 @@ def test_threads_agree_on_examples(data_dir, definitions_root):
 
 
 def test_threads_agree_on_corpus(corpus_dir, definitions_root):
-    files = sorted(p for p in corpus_dir.iterdir() if p.suffix != ".md" and p.suffix != ".tsv")
+    files = sorted(p for p in corpus_dir.iterdir() if p.suffix not in (".md", ".tsv"))
     units, names = units_of(files, definitions_root, TABLE_CHOICES, PER_FILE)
     reference, mismatches = run_threads(units)
     assert [(thread, names[i]) for thread, i in mismatches] == []
