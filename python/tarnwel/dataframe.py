@@ -51,6 +51,15 @@ def require_pandas() -> Any:
     return pandas
 
 
+class Described(dict):  # type: ignore[type-arg]
+    """A frame's attrs entry of column descriptions, shared (not copied) by the frames pandas
+    derives from it: pandas deep-copies attrs on every column access, which for a frame of
+    thousands of columns would cost more than the access. Treat it as read-only."""
+
+    def __deepcopy__(self, memo: dict[int, Any]) -> "Described":
+        return self
+
+
 @dataclass
 class FrameCounts:
     """Messages read so far: those that gave rows, those left out by the filters, those that failed."""
@@ -263,8 +272,8 @@ class FrameBuilder:
             source = self._source_name(name)
             if source in arrays:
                 kept[name] = arrays[source] if mask is None else arrays[source][mask]
-        if rows:
-            self._results.append((rows, kept))
+        # Kept even without rows: the columns' dtypes stay known.
+        self._results.append((rows, kept))
         written = int(np.count_nonzero(np.diff(sequence))) + 1 if rows else 0
         self.counts.rows += rows
         self.counts.written += written
@@ -314,9 +323,9 @@ class FrameBuilder:
 
     def _attrs(self, names: list[str]) -> dict[str, Any]:
         if self.query.layout == "long":
-            keys = {key: self._describe(key) for key in self._elements}
+            keys = Described((key, self._describe(key)) for key in self._elements)
             return {"keys": keys}
-        described = {}
+        described = Described()
         for name in names:
             if name in COMPUTED_COLUMNS:
                 described[name] = {"descriptor": None, "name": COMPUTED_COLUMNS[name], "unit": None}

@@ -24,7 +24,7 @@ def add_command(subparsers: Any) -> None:
     )
     parser.add_argument("file", metavar="FILE", help="a file of one or more BUFR messages")
     parser.add_argument("--subset", type=count, metavar="N",
-                        help="only subset N of each message (counted from 0)")
+                        help="only subset N of each message that has one (counted from 0)")
     parser.add_argument("--max-values", type=count, metavar="N", default=None,
                         help="print at most N values per message")
     parser.add_argument("--json", action="store_true",
@@ -77,8 +77,6 @@ def chosen_values(message: Message, subset: int | None) -> list[_tarnwel.Decoded
     values = message.values()
     if subset is None:
         return values
-    if subset >= message.number_of_subsets:
-        raise message.error(f"no subset {subset}: the message has {message.number_of_subsets}")
     where = value_subsets(message, values)
     return [value for value, in_subset in zip(values, where == subset) if in_subset]
 
@@ -108,8 +106,11 @@ def json_value(value: _tarnwel.DecodedValue, tables: _tarnwel.TableSet) -> dict[
     data: Any = value.raw_text if value.raw_text is not None else number
     if isinstance(data, float) and math.isfinite(data) and data == int(data) and abs(data) < 1e15:
         data = int(data)
-    return {"descriptor": f"{value.descriptor:06d}", "key": value.name, "value": data,
-            "unit": unit_of(value, tables) or None, "meaning": value.raw_meaning}
+    element = tables.get_element(value.descriptor)
+    return {"descriptor": f"{value.descriptor:06d}",
+            "key": element.abbreviation if element is not None else None, "name": value.name,
+            "value": data, "unit": element.unit if element is not None else None,
+            "meaning": value.raw_meaning}
 
 
 def print_json(message: Message, values: list[_tarnwel.DecodedValue], shown: int,
@@ -123,28 +124,35 @@ def print_json(message: Message, values: list[_tarnwel.DecodedValue], shown: int
     print(json.dumps(fields), file=out)
 
 
-def dump_message(message: Message, args: argparse.Namespace, out: IO[str]) -> None:
-    # A function of its own, so that one message's values are freed before the next decode.
+def dump_message(message: Message, args: argparse.Namespace, out: IO[str]) -> bool:
+    """Prints one message (False: it has no subset ``--subset``). A function of its own, so
+    that one message's values are freed before the next is decoded."""
+    if args.subset is not None and args.subset >= message.number_of_subsets:
+        return False
     values = chosen_values(message, args.subset)
     shown = len(values) if args.max_values is None else min(args.max_values, len(values))
     if args.json:
         print_json(message, values, shown, out, args.file)
     else:
         print_table(message, values, shown, out)
+    return True
 
 
 def run_dump(args: argparse.Namespace) -> int:
     out = sys.stdout
-    found = 0
+    found = shown = 0
     with open_reader(args.file, args) as reader:
         for message in reader:
             found += 1
             try:
-                dump_message(message, args, out)
+                shown += dump_message(message, args, out)
             except DecodeError as error:
                 reader.failed(error)
         failed = reader.counts.failed
     if found == 0 and failed == 0:
         say(f"{args.file}: no BUFR message found")
+        return 1
+    if found and not shown and args.subset is not None:
+        say(f"{args.file}: no message has a subset {args.subset}")
         return 1
     return 0
