@@ -27,10 +27,10 @@ def run(*args, command="entry point", **options):
 
 @pytest.fixture(scope="module")
 def broken_file(tmp_path_factory, data_dir):
-    """A good message, one that frames but fails (edition 3), and a good one again."""
+    """A good message, one whose terminator is damaged, and a good one again."""
     good = (data_dir / "synop_uncompressed.bufr").read_bytes()
     path = tmp_path_factory.mktemp("cli") / "broken.bufr"
-    path.write_bytes(good + good[:7] + b"\x03" + good[8:] + good)
+    path.write_bytes(good + good[:-1] + b"6" + good)
     return path
 
 
@@ -97,11 +97,11 @@ def test_dump_subsets_split_the_values_of_each_message(data_dir, capsys):
     "args, status, stderr",
     [
         (["dump", "{broken}"], 1,
-         "tarnwel: {broken}: message 1 at offset 601: unsupported BUFR edition 3; only edition 4 is implemented\n"),
+         "tarnwel: {broken}: message 1 at offset 601: section 5 terminator is not 7777\n"),
         (["ls", "--errors", "skip", "{broken}"], 0, ""),
         (["dump", "--errors", "warn", "--max-values", "0", "{broken}"], 0,
-         "tarnwel: warning: {broken}: message 1 at offset 601: unsupported BUFR edition 3; "
-         "only edition 4 is implemented\n"),
+         "tarnwel: warning: {broken}: message 1 at offset 601: "
+         "section 5 terminator is not 7777\n"),
         (["dump", "/nonexistent/x.bufr"], 1, "tarnwel: /nonexistent/x.bufr: No such file or directory\n"),
         (["dump", "--subset", "3", "{synop}"], 1, "tarnwel: {synop}: no message has a subset 3\n"),
         (["export", "{synop}", "-o", "table.txt"], 1,

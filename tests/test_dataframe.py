@@ -106,6 +106,7 @@ def test_computed_columns_match_pdbufr_on_synop_files(corpus_dir):
     columns = ["data_datetime", "WMO_station_id", "latitude", "airTemperature"]
     files = [p for p in corpus_files(corpus_dir, PEER_MAX_BYTES) if "synop" in p.name and readable(p)]
     assert files
+    compared = 0
     for path in files:
         # pdbufr leaves out the subsets that lack a requested element.
         ours = tarnwel.read_dataframe(path, columns, filters={
@@ -113,10 +114,14 @@ def test_computed_columns_match_pdbufr_on_synop_files(corpus_dir):
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")
             theirs = pdbufr.read_bufr(path, columns=columns, reader="flat")
+        if "data_datetime" not in theirs.columns:
+            continue  # the peer reads nothing from this file (edition 3, or tables it lacks)
+        compared += 1
         assert list(ours.columns) == columns
         assert ours["data_datetime"].dtype == "datetime64[us]"
         pd.testing.assert_series_equal(ours["data_datetime"], theirs["data_datetime"].astype("datetime64[us]"))
         np.testing.assert_array_equal(ours["WMO_station_id"], theirs["WMO_station_id"].astype(float))
+    assert compared >= 3
 
 
 def test_data_datetime_from_missing_and_impossible_parts(tmp_path):
