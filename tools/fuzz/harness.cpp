@@ -7,7 +7,7 @@
 
 #include "message/descriptor_code.hpp"
 #include "message/scanner.hpp"
-#include "tables/expansion.hpp"
+#include "decode/expansion.hpp"
 
 namespace tarnwel::fuzz {
 namespace {

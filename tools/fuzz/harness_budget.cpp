@@ -193,7 +193,9 @@ std::optional<Result<DecodedValues>> decode_within_budget(const BufrMessage& mes
   const WorkBound bound = bound_work(tables, message);
   const uint64_t max_values = message.compressed_data ? kMaxCompressedValues : kMaxValues;
   if (bound.walk_steps > kMaxWalkSteps || bound.values > max_values) return std::nullopt;
-  return decode_section4(message, tables, section4_data);
+  Result<DecodedResult> decoded = decode_section4(message, tables, section4_data);
+  if (!decoded) return Result<DecodedValues>(std::move(decoded).error());
+  return Result<DecodedValues>(decoded->flat());
 }
 
 }  // namespace tarnwel::fuzz
