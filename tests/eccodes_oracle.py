@@ -8,9 +8,10 @@ import eccodes as ec
 MISSING = -1e100  # ecCodes' missing value in numericValues
 
 
-def split(raw, header_keys=(), values=False):
+def split(raw, header_keys=(), values=False, header_editions=(4,)):
     """Every message ecCodes finds in `raw`, as a dict: offset, body (the message octets), edition, the requested
-    header keys (edition 4 only) and, with `values`, numericValues and stringValues or the unpack error."""
+    header keys (for the messages of `header_editions`) and, with `values`, numericValues and stringValues or the
+    unpack error."""
     found = []
     with tempfile.TemporaryFile() as f:
         f.write(raw)
@@ -19,10 +20,10 @@ def split(raw, header_keys=(), values=False):
             try:
                 item = {"offset": int(ec.codes_get(h, "offset")), "body": ec.codes_get_message(h),
                         "edition": ec.codes_get(h, "edition")}
-                if item["edition"] == 4:
+                if item["edition"] in header_editions:
                     item.update({key: ec.codes_get(h, key) for key in header_keys})
                     item["unexpandedDescriptors"] = [int(d) for d in ec.codes_get_array(h, "unexpandedDescriptors")]
-                    if values:
+                    if values and item["edition"] == 4:
                         unpack(h, item)
                 found.append(item)
             finally:

@@ -2,7 +2,6 @@
 
 import csv
 import struct
-import tempfile
 
 import pytest
 
@@ -146,20 +145,14 @@ FIELDS = {
 
 def eccodes_headers(raw, edition, fields=FIELDS):
     """(offset, message octets, header keys) of each message of `edition` that ecCodes finds in `raw`."""
-    ec = pytest.importorskip("eccodes", reason="ecCodes is not installed")
-    found = []
-    with tempfile.TemporaryFile() as f:
-        f.write(raw)
-        f.seek(0)
-        while (h := ec.codes_bufr_new_from_file(f)) is not None:
-            try:
-                if ec.codes_get(h, "edition") == edition:
-                    header = {key: ec.codes_get(h, key) for key in fields.values()}
-                    header["unexpandedDescriptors"] = [int(d) for d in ec.codes_get_array(h, "unexpandedDescriptors")]
-                    found.append((int(ec.codes_get(h, "offset")), ec.codes_get_message(h), header))
-            finally:
-                ec.codes_release(h)
-    return found
+    pytest.importorskip("eccodes", reason="ecCodes is not installed")
+    from eccodes_oracle import split
+
+    return [
+        (item["offset"], item["body"], item)
+        for item in split(raw, fields.values(), header_editions=(edition,))
+        if item["edition"] == edition
+    ]
 
 
 def differences(m, header, fields=FIELDS):
