@@ -197,28 +197,29 @@ class FrameBuilder:
                 return False
         return True
 
-    def _piece(self, message: Message) -> tuple[int, dict[str, np.ndarray]]:
+    def _piece(self, message: Message) -> tuple[int, dict[str, Any]]:
         if self.query.layout == "long":
             return self._long_piece(message)
         return self._wide_piece(message)
 
-    def _wide_piece(self, message: Message) -> tuple[int, dict[str, np.ndarray]]:
+    def _wide_piece(self, message: Message) -> tuple[int, dict[str, Any]]:
         decoded = message.decoded()
         columns = decoded.columns()
         wanted = self.query.ranks
         chosen = [index for index, column in enumerate(columns) if wanted is None or column[0] in wanted]
         subsets = decoded.subsets
-        arrays: dict[str, np.ndarray] = {}
+        arrays: dict[str, Any] = {}
         for index, cells in zip(chosen, decoded.arrays(chosen)):
             key, descriptor, associated, text, width = columns[index]
             if key not in self._elements:
                 self._remember(message, key, descriptor, associated)
-            values = _cells(cells, text)
             if width == 1:
+                # Kept as the core gave it (float64 cells, or a list of texts): the batch
+                # joins them in one go.
                 if wanted is None or 1 in wanted[key]:
-                    arrays[key] = values
+                    arrays[key] = cells
                 continue
-            values = values.reshape(subsets, width)
+            values = _cells(cells, text).reshape(subsets, width)
             ranks = range(1, width + 1) if wanted is None else sorted(r for r in wanted[key] if r <= width)
             for rank in ranks:
                 arrays[column_name(key, rank)] = values[:, rank - 1]
