@@ -156,7 +156,7 @@ def case_dask(workdir, synop_path, args):
     for workers in (1, 2):
         with dask.config.set({"dataframe.convert-string": False}), \
                 distributed.LocalCluster(n_workers=workers, processes=True, threads_per_worker=1,
-                                         dashboard_address=None) as cluster, \
+                                         dashboard_address=":0") as cluster, \
                 distributed.Client(cluster):
             frame = tarnwel.dask.read_dataframe(files, COLUMNS)
             frame.compute()  # warm the workers: imports and table loads

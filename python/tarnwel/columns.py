@@ -160,6 +160,8 @@ def combine(pieces: Sequence[tuple[int, Mapping[str, Part]]]) -> tuple[int, dict
     Columns keep the order in which they are first met.
     """
     rows, names = shape(pieces)
+    if len(pieces) == 1:
+        return rows, {name: _array(part) for name, part in pieces[0][1].items()}
     combined = {}
     for name in names:
         parts = [(arrays.get(name), count) for count, arrays in pieces]
