@@ -22,7 +22,7 @@ def client():
     # Dask turns object columns into its string dtype unless told not to; ours keep None.
     with dask.config.set({"dataframe.convert-string": False}), \
             distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1,
-                                     dashboard_address=None) as cluster, \
+                                     dashboard_address=":0") as cluster, \
             distributed.Client(cluster) as client:
         yield client
 

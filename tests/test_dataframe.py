@@ -266,6 +266,8 @@ def test_missing_texts_are_none_and_empty_sources_give_typed_empty_frames(data_d
         (lambda path: tarnwel.read_dataframe(path, layout="long", filters={"latitude": 1}),
          "filters: 'latitude' is no column of the long layout "
          "(message, subset, rank, key, descriptor, number, text)"),
+        (lambda path: tarnwel.read_dataframe(path, ["latitude", "subset", "latitude"]),
+         "columns: 'latitude' asked for more than once"),
         (lambda path: tarnwel.read_dataframe(path, errors="loud"),
          "errors must be one of 'raise', 'warn' or 'skip', not 'loud'"),
     ],

@@ -4,6 +4,8 @@ from __future__ import annotations
 
 import re
 from dataclasses import dataclass
+from collections.abc import Mapping, Sequence
+from typing import Union, cast
 
 import numpy as np
 
@@ -19,6 +21,10 @@ DATETIME_KEYS: tuple[str, ...] = ("year", "month", "day", "hour", "minute", "sec
 STATION_KEYS: tuple[str, ...] = ("blockNumber", "stationNumber")
 
 _RANKED = re.compile(r"#([1-9][0-9]*)#(.+)", re.DOTALL)
+
+# One piece's column: an array, float64 cells as the core gives them, or a list of texts.
+Part = Union[np.ndarray, bytearray, list]
+_NAN = np.float64("nan").tobytes()
 
 
 @dataclass(frozen=True)
@@ -117,7 +123,7 @@ class Batch:
     """Message columns gathered until they are worth filtering in one go."""
 
     def __init__(self) -> None:
-        self.pieces: list[tuple[int, int, int, dict[str, np.ndarray]]] = []
+        self.pieces: list[tuple[int, int, int, dict[str, Part]]] = []
         self.rows = 0
         self._names: set[str] = set()
 
@@ -126,7 +132,7 @@ class Batch:
         """Cells of the batch once stacked: every row has every column of the batch."""
         return self.rows * len(self._names)
 
-    def add(self, sequence: int, message: int, rows: int, arrays: dict[str, np.ndarray]) -> None:
+    def add(self, sequence: int, message: int, rows: int, arrays: dict[str, Part]) -> None:
         self.pieces.append((sequence, message, rows, arrays))
         self.rows += rows
         self._names.update(arrays)
@@ -148,23 +154,53 @@ class Batch:
         return len(self.pieces)
 
 
-def combine(pieces: list[tuple[int, dict[str, np.ndarray]]]) -> tuple[int, dict[str, np.ndarray]]:
+def combine(pieces: Sequence[tuple[int, Mapping[str, Part]]]) -> tuple[int, dict[str, np.ndarray]]:
     """Stacks pieces of rows column by column, filling where a piece lacks a column.
 
     Columns keep the order in which they are first met.
     """
     rows, names = shape(pieces)
+    if len(pieces) == 1:
+        return rows, {name: _array(part) for name, part in pieces[0][1].items()}
     combined = {}
     for name in names:
-        parts = [arrays.get(name) for _, arrays in pieces]
-        kind = _kind(parts)
-        combined[name] = np.concatenate(
-            [part if part is not None else _missing(kind, count) for part, (count, _) in zip(parts, pieces)]
-        ) if len(parts) > 1 else (parts[0] if parts[0] is not None else _missing(kind, rows))
+        parts = [(arrays.get(name), count) for count, arrays in pieces]
+        kinds = {type(part) for part, _ in parts if part is not None}
+        if kinds == {bytearray}:
+            cells = bytearray()
+            for part, count in parts:
+                cells += cast(bytearray, part) if part is not None else _NAN * count
+            combined[name] = np.frombuffer(cells, dtype=np.float64)
+        elif kinds == {list}:
+            texts: list = []
+            for part, count in parts:
+                texts.extend(cast(list, part) if part is not None else [None] * count)
+            combined[name] = _texts(texts)
+        else:
+            combined[name] = _stack([(None if part is None else _array(part), count) for part, count in parts])
     return rows, combined
 
 
-def shape(pieces: list[tuple[int, dict[str, np.ndarray]]]) -> tuple[int, list[str]]:
+def _array(part: Part) -> np.ndarray:
+    if isinstance(part, bytearray):
+        return np.frombuffer(part, dtype=np.float64)
+    if isinstance(part, list):
+        return _texts(part)
+    return part
+
+
+def _texts(texts: list) -> np.ndarray:
+    values = np.empty(len(texts), dtype=object)
+    values[:] = texts
+    return values
+
+
+def _stack(parts: list[tuple[np.ndarray | None, int]]) -> np.ndarray:
+    kind = _kind([part for part, _ in parts])
+    return np.concatenate([part if part is not None else _missing(kind, count) for part, count in parts])
+
+
+def shape(pieces: Sequence[tuple[int, Mapping[str, Part]]]) -> tuple[int, list[str]]:
     """Rows and column names of the pieces once stacked."""
     rows = sum(count for count, _ in pieces)
     return rows, list(dict.fromkeys(name for _, arrays in pieces for name in arrays))

@@ -192,6 +192,7 @@ def read_dataframe(
         raise ValueError(f"blocksize must be a positive int, not {blocksize!r}")
     names = None if columns is None else ([columns] if isinstance(columns, str) else list(columns))
     Query.make(names, filters, header_filters, layout)  # reject a bad query before any work
+    roots: tuple[str, ...] | None
     if definitions is None:
         roots = None
     elif isinstance(definitions, (str, os.PathLike)):

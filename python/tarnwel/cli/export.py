@@ -63,7 +63,7 @@ def output_format(path: str) -> str:
 def write(frame: Any, path: str, kind: str) -> None:
     if kind == "parquet":
         try:
-            import pyarrow  # noqa: F401
+            import pyarrow  # type: ignore[import-untyped]  # noqa: F401
         except ImportError:
             raise ImportError("writing Parquet needs pyarrow: pip install 'tarnwel[parquet]'") from None
         frame.to_parquet(path, engine="pyarrow", index=False)
@@ -78,7 +78,7 @@ class Progress:
     only when stderr is a terminal."""
 
     def __init__(self, paths: list[str]) -> None:
-        from tqdm import tqdm
+        from tqdm import tqdm  # type: ignore[import-untyped]
 
         self._sizes = [_size(path) for path in paths]
         self._bar = tqdm(total=sum(self._sizes), unit="B", unit_scale=True, file=sys.stderr,

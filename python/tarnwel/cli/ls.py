@@ -44,7 +44,7 @@ def line(message: Message) -> str:
 
 
 def record(path: str, message: Message) -> dict[str, Any]:
-    fields = {"file": path}
+    fields: dict[str, Any] = {"file": path}
     fields.update(message.header())
     fields["unexpanded_descriptors"] = [f"{code:06d}" for code in message.unexpanded_descriptors]
     return fields
