@@ -68,12 +68,13 @@ def tables_for(location: Location | PathLike, message: BufrMessage) -> TableSet 
 
     An ecCodes root has none when it lacks the master table version the message names; a BUFRDC directory
     when it holds neither a set for the message's centre nor a WMO set (see ``tarnwel._core.load_bufrdc``).
-    An ecCodes table directory serves every message.
+    An ecCodes table directory serves every message. A table that cannot be read raises ValueError whose
+    text starts with the table file and, when one line is at fault, the line (``FILE:LINE: TEXT``).
     """
     if not isinstance(location, Location):
         location = locate(location)
     if location.kind == "eccodes-tables":
-        return TableSet.from_eccodes(location.path)
+        return _core.load_eccodes(location.path)
     if location.kind == "eccodes-root":
         master = os.path.join(
             location.path, "bufr", "tables", str(message.master_table_number), "wmo",
@@ -82,7 +83,7 @@ def tables_for(location: Location | PathLike, message: BufrMessage) -> TableSet 
         # A version may also be an alias file naming another one.
         if not os.path.lexists(master):
             return None
-        return TableSet.from_definitions(location.path, message)
+        return _core.load_definitions(location.path, message)
     found = _core.load_bufrdc(
         location.path, message.master_table_number, message.master_tables_version_number,
         message.originating_centre, message.originating_subcentre, message.local_tables_version_number,

@@ -13,13 +13,11 @@ uint64_t BitReader::load_tail(uint64_t index) const {
 }
 
 BufrError BitReader::underrun_error(uint32_t width) const {
-  return BufrError::parse("not enough bits while reading section 4 at bit " +
-                          std::to_string(position_) + " for width " + std::to_string(width) +
-                          " (" + std::to_string(capacity_) + " bits available)");
+  return make_error<ErrorKind::BitsExhausted>(position_, width, capacity_);
 }
 
 BufrError BitReader::width_error(uint32_t width) {
-  return BufrError::parse("cannot read " + std::to_string(width) + " bits into u64");
+  return make_error<ErrorKind::WidthTooWide>(width);
 }
 
 Status BitReader::read_bytes_into(uint32_t width, std::string& out) {

@@ -13,7 +13,7 @@ Result<const ElementInfo*> next_bitmap_reference(DecodeState& state) {
     if (state.bitmap[i] == 1) continue;
     const std::size_t position = i + skipped;
     if (position >= state.history.size()) {
-      return BufrError::parse("bitmap reference is outside descriptor history");
+      return make_error<ErrorKind::BitmapOutsideHistory>();
     }
     return state.history[position];
   }

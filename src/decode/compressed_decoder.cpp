@@ -13,8 +13,7 @@ namespace {
 
 class CompressedWalk : public DecodingWalk<CompressedWalk> {
  public:
-  static constexpr const char* kDepthError =
-      "compressed descriptor decode exceeded recursion depth";
+  static constexpr ErrorKind kDepthError = ErrorKind::CompressedDecodeTooDeep;
 
   CompressedWalk(DescriptorCache& cache, BitReader& reader, DecodeState& state,
                  WorkBudget& budget, DecodedResult& result, const DecodeOptions& options)
@@ -37,7 +36,7 @@ class CompressedWalk : public DecodingWalk<CompressedWalk> {
       TARNWEL_TRY(items_.associated_field(state_.associated_field_width));
     }
     const ElementInfo* element = table_element(code);
-    if (element == nullptr) return BufrError::element_not_found(code);
+    if (element == nullptr) return make_error<ErrorKind::ElementNotFound>(ErrorArg::code(code));
     TARNWEL_TRY(items_.element(*element, state_));
     if (code == 31031 && state_.bitmap_collecting) {
       // An absent first value gives 0 (present), unlike in uncompressed data.
@@ -57,7 +56,7 @@ class CompressedWalk : public DecodingWalk<CompressedWalk> {
   // Counts that vary between subsets cannot be laid out as columns.
   Result<uint64_t> delayed_factor(uint32_t code) {
     const ElementInfo* element = cache_.element(code);
-    if (element == nullptr) return BufrError::element_not_found(code);
+    if (element == nullptr) return make_error<ErrorKind::ElementNotFound>(ErrorArg::code(code));
     TARNWEL_TRY(items_.element(*element, state_));
     state_.history.push_back(element);
     if (items_.subsets() == 0) return uint64_t{0};
@@ -68,8 +67,7 @@ class CompressedWalk : public DecodingWalk<CompressedWalk> {
       const DecodedValue value = items_.value(column, i);
       if (!value.has_raw_value() ||
           std::fabs(value.raw_value - candidate) > std::numeric_limits<double>::epsilon()) {
-        return BufrError::parse(
-            "compressed delayed replication with varying factors is not implemented");
+        return make_error<ErrorKind::VaryingCompressedFactor>();
       }
     }
     return count_from_value(candidate);

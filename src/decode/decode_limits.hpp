@@ -23,11 +23,11 @@ struct WorkBudget {
 };
 
 inline BufrError walk_steps_exceeded() {
-  return BufrError::parse("descriptor walk exceeds " + std::to_string(kMaxWalkSteps) + " steps");
+  return make_error<ErrorKind::WalkStepsExceeded>(kMaxWalkSteps);
 }
 
 inline BufrError value_count_exceeded() {
-  return BufrError::parse("decoded value count exceeds " + std::to_string(kMaxDecodedValues));
+  return make_error<ErrorKind::ValueCountExceeded>(kMaxDecodedValues);
 }
 
 // What a caller may choose for one decode. The module's functions keep the
@@ -41,7 +41,7 @@ struct DecodeOptions {
 
   BufrError values_exceeded() const {
     if (!caller_budget) return value_count_exceeded();
-    return BufrError::value_budget_exceeded(max_values);
+    return make_error<ErrorKind::ValueBudgetExceeded>(max_values);
   }
 };
 

@@ -30,7 +30,7 @@ class DecodingWalk : public DescriptorWalk<Layout> {
   // Under 2 03 YYY an element descriptor carries a new reference, not a value.
   Status new_reference(uint32_t code) {
     const ElementInfo* element = cache_.element(code);
-    if (element == nullptr) return BufrError::element_not_found(code);
+    if (element == nullptr) return make_error<ErrorKind::ElementNotFound>(ErrorArg::code(code));
     return read_new_reference(reader_, *element, state_);
   }
 

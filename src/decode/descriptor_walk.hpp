@@ -22,13 +22,13 @@ inline constexpr unsigned kMaxWalkDepth = 64;
 //   static constexpr bool kDelayedGroupOnce     true: factor and group are walked once,
 //                                               as one list, like any other descriptors
 //   Result<uint64_t> delayed_factor(uint32_t)   otherwise: read a factor, give the count
-//   static constexpr const char* kDepthError
+//   static constexpr ErrorKind kDepthError       the error of a walk nested too deep
 // The calls are static, so the hot loop costs what a hand-written one does.
 template <class Layout>
 class DescriptorWalk {
  public:
   Status walk(std::span<const uint32_t> codes, unsigned depth) {
-    if (depth > kMaxWalkDepth) return BufrError::parse(Layout::kDepthError);
+    if (depth > kMaxWalkDepth) return make_error<Layout::kDepthError>();
     for (std::size_t i = 0; i < codes.size();) {
       if (!layout().take_step()) return layout().step_error();
       const uint32_t code = codes[i];
@@ -37,7 +37,7 @@ class DescriptorWalk {
         case 1: TARNWEL_TRY(replication(codes, i, depth)); break;
         case 2: TARNWEL_TRY(layout().operation(code)); ++i; break;
         case 3: TARNWEL_TRY(sequence(code, depth)); ++i; break;
-        default: return BufrError::parse("invalid descriptor " + format_code(code));
+        default: return make_error<ErrorKind::InvalidDescriptor>(ErrorArg::code(code));
       }
     }
     return Status::success();
@@ -54,14 +54,18 @@ class DescriptorWalk {
     const uint32_t code = codes[i];
     const std::size_t count = descriptor_x(code);
     const uint32_t fixed = descriptor_y(code) & 255;
-    if (count == 0 || i + count >= codes.size()) return BufrError::unsupported_replication(code);
+    if (count == 0 || i + count >= codes.size()) {
+      return make_error<ErrorKind::UnsupportedReplication>(ErrorArg::code(code));
+    }
     if (fixed != 0) {
       const auto body = codes.subspan(i + 1, count);
       for (uint32_t k = 0; k < fixed; ++k) TARNWEL_TRY(walk(body, depth + 1));
       i += count + 1;
       return Status::success();
     }
-    if (i + count + 1 >= codes.size()) return BufrError::delayed_replication_incomplete(code);
+    if (i + count + 1 >= codes.size()) {
+      return make_error<ErrorKind::DelayedReplicationIncomplete>(ErrorArg::code(code));
+    }
     if constexpr (Layout::kDelayedGroupOnce) {
       TARNWEL_TRY(walk(codes.subspan(i + 1, count + 1), depth + 1));
     } else {
@@ -75,7 +79,7 @@ class DescriptorWalk {
 
   Status sequence(uint32_t code, unsigned depth) {
     const auto* sequence = layout().sequence(code);
-    if (sequence == nullptr) return BufrError::sequence_not_found(code);
+    if (sequence == nullptr) return make_error<ErrorKind::SequenceNotFound>(ErrorArg::code(code));
     return walk(sequence->members, depth + 1);
   }
 };

@@ -12,7 +12,7 @@ namespace {
 
 class Expansion : public DescriptorWalk<Expansion> {
  public:
-  static constexpr const char* kDepthError = "sequence expansion exceeded recursion depth";
+  static constexpr ErrorKind kDepthError = ErrorKind::ExpansionTooDeep;
 
   explicit Expansion(const TableSet& tables) : tables_(tables) {}
 
@@ -28,8 +28,7 @@ class Expansion : public DescriptorWalk<Expansion> {
   // Checked on every descriptor, so the success path builds no error.
   bool take_step() { return ++visits_ <= kMaxExpansionVisits; }
   static BufrError step_error() {
-    return BufrError::parse("sequence expansion visited more than " +
-                            std::to_string(kMaxExpansionVisits) + " descriptors");
+    return make_error<ErrorKind::ExpansionVisitsExceeded>(kMaxExpansionVisits);
   }
 
   Status element(uint32_t code) {
@@ -66,8 +65,7 @@ class Expansion : public DescriptorWalk<Expansion> {
     return true;
   }
   static BufrError too_many_descriptors() {
-    return BufrError::parse("expanded descriptor list exceeds " +
-                            std::to_string(kMaxExpandedDescriptors) + " descriptors");
+    return make_error<ErrorKind::ExpansionTooLong>(kMaxExpandedDescriptors);
   }
 
   const TableSet& tables_;

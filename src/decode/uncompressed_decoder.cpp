@@ -11,7 +11,7 @@ namespace {
 
 class UncompressedWalk : public DecodingWalk<UncompressedWalk> {
  public:
-  static constexpr const char* kDepthError = "descriptor decode exceeded recursion depth";
+  static constexpr ErrorKind kDepthError = ErrorKind::DecodeTooDeep;
 
   UncompressedWalk(DescriptorCache& cache, BitReader& reader, DecodeState& state,
                    DecodedResult& out, WorkBudget& budget, const DecodeOptions& options)
@@ -31,7 +31,7 @@ class UncompressedWalk : public DecodingWalk<UncompressedWalk> {
       TARNWEL_TRY(read_associated_field(reader_, state_.associated_field_width, out_));
     }
     const ElementInfo* element = table_element(code);
-    if (element == nullptr) return BufrError::element_not_found(code);
+    if (element == nullptr) return make_error<ErrorKind::ElementNotFound>(ErrorArg::code(code));
     TARNWEL_TRY(decode_element(reader_, *element, state_, out_));
     state_.local_width_pending = false;
     if (code == 31031 && state_.bitmap_collecting) {
@@ -47,7 +47,7 @@ class UncompressedWalk : public DecodingWalk<UncompressedWalk> {
   // the bitmap and leaves a pending 2 06 width alone.
   Result<uint64_t> delayed_factor(uint32_t code) {
     const ElementInfo* element = cache_.element(code);
-    if (element == nullptr) return BufrError::element_not_found(code);
+    if (element == nullptr) return make_error<ErrorKind::ElementNotFound>(ErrorArg::code(code));
     TARNWEL_ASSIGN(const ElementNumber number, decode_element(reader_, *element, state_, out_));
     state_.history.push_back(element);
     return number.present ? count_from_value(number.number) : 0;

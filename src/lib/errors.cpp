@@ -3,11 +3,20 @@
 
 namespace tarnwel::py {
 
-PyObject* raise_bufr_error(const BufrError& error) {
-  const std::string text = error.display();
+namespace {
+
+PyObject* raise_value_error(const std::string& text) {
   PyRef message = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
   if (message) PyErr_SetObject(PyExc_ValueError, message.get());
   return nullptr;
+}
+
+}  // namespace
+
+PyObject* raise_bufr_error(const BufrError& error) { return raise_value_error(error.display()); }
+
+PyObject* raise_placed_error(const BufrError& error) {
+  return raise_value_error(error.placed_display());
 }
 
 PyObject* raise_os_error(int error_number) {

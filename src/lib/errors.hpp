@@ -12,6 +12,10 @@ namespace tarnwel::py {
 // Raises ValueError with the error's display text; returns nullptr.
 PyObject* raise_bufr_error(const BufrError& error);
 
+// As raise_bufr_error, with the table file (and line) the error names in front
+// of its text, in the core's form for places.
+PyObject* raise_placed_error(const BufrError& error);
+
 // Raises the OSError subclass matching `error_number` with the system's text
 // and its "(os error N)" suffix, and sets `errno` on it; returns nullptr.
 PyObject* raise_os_error(int error_number);

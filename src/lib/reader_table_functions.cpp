@@ -1,4 +1,4 @@
-// tarnwel._core.tables_from_texts and table_codes: tables made of texts in memory, and what a set holds.
+// tarnwel._core table functions: tables from directories and from texts in memory, and what a set holds.
 #include "lib/reader_table_functions.hpp"
 
 #include <algorithm>
@@ -11,8 +11,10 @@
 #include "lib/arg_parser.hpp"
 #include "lib/buffer_view.hpp"
 #include "lib/errors.hpp"
+#include "lib/message_type.hpp"
 #include "lib/reader_state.hpp"
 #include "lib/table_set_type.hpp"
+#include "tables/definitions.hpp"
 #include "tables/eccodes_loader.hpp"
 
 namespace tarnwel::py {
@@ -23,6 +25,16 @@ constexpr const char* kTextsParameters[] = {"element_table", "sequence_def", "co
 constexpr const char* kCodesParameters[] = {"tables"};
 constexpr Signature kTablesFromTexts{"tables_from_texts", kTextsParameters};
 constexpr Signature kTableCodes{"table_codes", kCodesParameters};
+constexpr const char* kEccodesParameters[] = {"path"};
+constexpr const char* kDefinitionsParameters[] = {"root", "message"};
+constexpr Signature kLoadEccodes{"load_eccodes", kEccodesParameters};
+constexpr Signature kLoadDefinitions{"load_definitions", kDefinitionsParameters};
+
+// A new TableSet of what a loader read, or its error with the table file and line in front.
+PyObject* placed_table_set(PyObject* module, Result<TableSet>&& loaded) {
+  if (!loaded) return raise_placed_error(loaded.error());
+  return new_table_set_object(reader_state(module)->table_set_type, std::move(loaded).value());
+}
 
 // The texts of one table directory: views of str objects or buffer exports held
 // here, so that they outlive the lock's release whatever the caller does.
@@ -121,6 +133,41 @@ PyObject* reader_tables_from_texts(PyObject* module, PyObject* const* args, Py_s
     });
     if (!status) return raise_bufr_error(status.error());
     return new_table_set_object(table_set_type, std::move(tables));
+  });
+}
+
+// The tables of one ecCodes table directory, read as TableSet.from_eccodes reads them.
+PyObject* reader_load_eccodes(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* bound[1];
+    std::string path;
+    if (!bind_arguments(kLoadEccodes, args, nargs, kwnames, bound) ||
+        !convert_path(bound[0], "path", &path)) {
+      return nullptr;
+    }
+    std::optional<Result<TableSet>> loaded;
+    without_lock([&] { loaded.emplace(load_eccodes_dir(path)); });
+    return placed_table_set(module, std::move(*loaded));
+  });
+}
+
+// A message's tables from a definitions root, chosen as TableSet.from_definitions chooses them.
+PyObject* reader_load_definitions(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* bound[2];
+    std::string root;
+    if (!bind_arguments(kLoadDefinitions, args, nargs, kwnames, bound) ||
+        !convert_path(bound[0], "root", &root) ||
+        !check_instance(bound[1], reader_state(module)->bufr_message_type, "message")) {
+      return nullptr;
+    }
+    // The message object stays alive while it is bound, and its record never changes.
+    const BufrMessage& message = message_record(bound[1]);
+    std::optional<Result<TableSet>> loaded;
+    without_lock([&] { loaded.emplace(load_definitions_tables(root, message)); });
+    return placed_table_set(module, std::move(*loaded));
   });
 }
 

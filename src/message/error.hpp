@@ -1,88 +1,153 @@
-// The one error type of the core: a kind, a small payload, and its display text.
+// The one error type of the core: a kind from the table of error kinds, its arguments, its place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
+#include <vector>
 
 namespace tarnwel {
 
+// One kind per text of the table; the table is the only place texts are written.
 enum class ErrorKind : uint8_t {
-  MessageTooShort,
-  MissingMarker,
-  UnsupportedEdition,
-  LengthMismatch,
-  SectionTruncated,
-  BadTerminator,
-  OddDescriptorBytes,
-  SequenceNotFound,
-  DelayedReplicationIncomplete,
-  UnsupportedReplication,
-  ElementNotFound,
-  Parse,
-  Io,
-  ValueBudgetExceeded,
+#define TARNWEL_ERROR(kind, family, text) kind,
+#include "message/error_kinds.def"
+};
+
+// Words an argument names, so that a call site writes no text of its own.
+enum class ErrorWord : uint8_t {
+#define TARNWEL_ERROR_WORD(word, text) word,
+#include "message/error_kinds.def"
+};
+
+namespace detail {
+
+// The number of "{}" in a kind's text, so make_error can check its arguments.
+constexpr std::size_t placeholder_count(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == '{' && text[i + 1] == '}') ++count;
+  }
+  return count;
+}
+
+inline constexpr std::string_view kKindTexts[] = {
+#define TARNWEL_ERROR(kind, family, text) text,
+#include "message/error_kinds.def"
+};
+
+}  // namespace detail
+
+class BufrError;
+
+// One argument of an error text, already written out.
+class ErrorArg {
+ public:
+  template <class T>
+    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>)
+  ErrorArg(T number) : text_(std::to_string(number)) {}
+  ErrorArg(std::string text) : text_(std::move(text)) {}
+  ErrorArg(std::string_view text) : text_(text) {}
+  ErrorArg(const char*) = delete;  // a literal belongs in the table, as a word
+  ErrorArg(ErrorWord word);
+  // The text of another error, without its family's prefix.
+  ErrorArg(const BufrError& error);
+
+  // A descriptor code as its six digits FXXYYY.
+  static ErrorArg code(uint64_t code);
+  // A byte as 0xHH.
+  static ErrorArg byte(uint8_t byte);
+
+  std::string&& take() && { return std::move(text_); }
+
+ private:
+  std::string text_;
+};
+
+// Where a table error happened: the file, and the line when a line is at fault (0: none).
+struct ErrorPlace {
+  std::string path;
+  uint64_t line = 0;
 };
 
 class BufrError {
  public:
-  static BufrError message_too_short() { return BufrError(ErrorKind::MessageTooShort); }
-  static BufrError missing_marker() { return BufrError(ErrorKind::MissingMarker); }
-  static BufrError unsupported_edition(uint8_t edition) {
-    return BufrError(ErrorKind::UnsupportedEdition, edition);
-  }
-  static BufrError length_mismatch(uint64_t declared, uint64_t actual) {
-    return BufrError(ErrorKind::LengthMismatch, declared, actual);
-  }
-  static BufrError section_truncated(uint64_t offset, uint8_t section) {
-    return BufrError(ErrorKind::SectionTruncated, offset, section);
-  }
-  static BufrError bad_terminator() { return BufrError(ErrorKind::BadTerminator); }
-  static BufrError odd_descriptor_bytes() { return BufrError(ErrorKind::OddDescriptorBytes); }
-  static BufrError sequence_not_found(uint32_t code) {
-    return BufrError(ErrorKind::SequenceNotFound, code);
-  }
-  static BufrError delayed_replication_incomplete(uint32_t code) {
-    return BufrError(ErrorKind::DelayedReplicationIncomplete, code);
-  }
-  static BufrError unsupported_replication(uint32_t code) {
-    return BufrError(ErrorKind::UnsupportedReplication, code);
-  }
-  static BufrError element_not_found(uint32_t code) {
-    return BufrError(ErrorKind::ElementNotFound, code);
-  }
-  static BufrError parse(std::string message) {
-    return BufrError(ErrorKind::Parse, std::move(message));
-  }
-  static BufrError io(std::string message) { return BufrError(ErrorKind::Io, std::move(message)); }
-  static BufrError value_budget_exceeded(uint64_t limit) {
-    return BufrError(ErrorKind::ValueBudgetExceeded, limit);
-  }
+  BufrError(ErrorKind kind, std::vector<std::string> args);
+  BufrError(const BufrError& other);
+  BufrError& operator=(const BufrError& other);
+  BufrError(BufrError&&) noexcept = default;
+  BufrError& operator=(BufrError&&) noexcept = default;
+  ~BufrError() = default;
+
   // The system's text for an errno value, as "<description> (os error <n>)".
   static std::string os_error_text(int error_number);
-  static BufrError io_from_errno(int error_number) { return io(os_error_text(error_number)); }
-  static BufrError parse_from_errno(int error_number) { return parse(os_error_text(error_number)); }
-  static BufrError invalid_utf8_stream() { return io("stream did not contain valid UTF-8"); }
 
   ErrorKind kind() const { return kind_; }
-  uint64_t first() const { return first_; }
-  uint64_t second() const { return second_; }
-  // The composed message of a Parse or Io error (without its prefix).
-  const std::string& message() const { return message_; }
-  // The whole user-visible text.
+  // The whole user-visible text, as the module shows it.
   std::string display() const;
+  // The kind's text with its arguments, without its family's prefix or place.
+  std::string detail() const;
+
+  // The place, once one is known; the first one given is kept, as it is the innermost.
+  const ErrorPlace* place() const;
+  BufrError& in_file(const std::string& path);
+  BufrError& at_line(uint64_t line);
+  // display() preceded by the place, in the reading API's form; a text that
+  // already names its place is shown as it is.
+  std::string placed_display() const;
 
  private:
-  explicit BufrError(ErrorKind kind, uint64_t first = 0, uint64_t second = 0)
-      : kind_(kind), first_(first), second_(second) {}
-  BufrError(ErrorKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
+  explicit BufrError(ErrorKind kind) : kind_(kind) {}
+  friend BufrError placeholder_error();
+
+  struct Details {
+    std::vector<std::string> args;
+    ErrorPlace place;
+  };
+  Details& details();
 
   ErrorKind kind_;
-  uint64_t first_ = 0;
-  uint64_t second_ = 0;
-  std::string message_;
+  // Only a failure allocates; a kind without arguments or place allocates nothing.
+  std::unique_ptr<Details> details_;
 };
+
+// The stand-in a successful Status holds, never shown.
+inline BufrError placeholder_error() { return BufrError(ErrorKind::MissingMarker); }
+
+// The error of `Kind` with `args` for its text's "{}", in order.
+template <ErrorKind Kind, class... Args>
+BufrError make_error(Args&&... args) {
+  static_assert(detail::placeholder_count(detail::kKindTexts[static_cast<std::size_t>(Kind)]) ==
+                    sizeof...(Args),
+                "the arguments must fill the kind's text");
+  std::vector<std::string> texts;
+  if constexpr (sizeof...(Args) != 0) {
+    texts.reserve(sizeof...(Args));
+    (texts.push_back(ErrorArg(std::forward<Args>(args)).take()), ...);
+  }
+  return BufrError(Kind, std::move(texts));
+}
+
+// The system's description of an errno value.
+std::string system_message(int error_number);
+
+// The error of a kind whose text is "{} (os error {})", for an errno value.
+template <ErrorKind Kind>
+BufrError os_error(int error_number) {
+  return make_error<Kind>(system_message(error_number), error_number);
+}
+
+// A failed Status or Result given the file it read, unless it has a place already.
+template <class R>
+R in_file(R&& result, const std::string& path) {
+  if (!result.ok()) result.error().in_file(path);
+  return std::forward<R>(result);
+}
 
 // A value or a BufrError; the core's only way to report failure.
 template <class T>
@@ -121,7 +186,7 @@ class [[nodiscard]] Status {
   BufrError&& error() && { return std::move(error_); }
 
  private:
-  BufrError error_ = BufrError::missing_marker();  // placeholder, never read on success
+  BufrError error_ = placeholder_error();  // never read on success
   bool failed_ = false;
 };
 

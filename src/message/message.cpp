@@ -24,14 +24,16 @@ class Octets {
 
   Result<uint64_t> read_u24(uint64_t offset, uint8_t section) const {
     if (offset > size() || size() - offset < 3) {
-      return BufrError::section_truncated(offset, section);
+      return make_error<ErrorKind::SectionTruncated>(section, offset);
     }
     return (uint64_t{bytes_[offset]} << 16) | (uint64_t{bytes_[offset + 1]} << 8) |
            bytes_[offset + 2];
   }
 
   Result<uint16_t> read_u16(uint64_t offset) const {
-    if (offset > size() || size() - offset < 2) return BufrError::section_truncated(offset, 0);
+    if (offset > size() || size() - offset < 2) {
+      return make_error<ErrorKind::SectionTruncated>(0, offset);
+    }
     return static_cast<uint16_t>((bytes_[offset] << 8) | bytes_[offset + 1]);
   }
 
@@ -45,12 +47,14 @@ class Octets {
 };
 
 Status check_section0(const Octets& octets, ByteView bytes, bool editions_2_to_4) {
-  if (bytes.size() < 8) return BufrError::message_too_short();
-  if (std::memcmp(bytes.data(), "BUFR", 4) != 0) return BufrError::missing_marker();
+  if (bytes.size() < 8) return make_error<ErrorKind::MessageTooShort>();
+  if (std::memcmp(bytes.data(), "BUFR", 4) != 0) return make_error<ErrorKind::MissingMarker>();
   const bool known = bytes[7] == 4 || (editions_2_to_4 && (bytes[7] == 2 || bytes[7] == 3));
-  if (!known) return BufrError::unsupported_edition(bytes[7]);
+  if (!known) return make_error<ErrorKind::UnsupportedEdition>(bytes[7]);
   const uint64_t declared = octets.read_u24(4, 0).value();
-  if (declared != bytes.size()) return BufrError::length_mismatch(declared, bytes.size());
+  if (declared != bytes.size()) {
+    return make_error<ErrorKind::LengthMismatch>(declared, bytes.size());
+  }
   return Status::success();
 }
 
@@ -116,17 +120,17 @@ Status read_sections_2_to_5(const Octets& o, ByteView bytes, BufrMessage& m) {
   const uint64_t s2 = kSection1Start + m.section1_length;
   if (m.local_section_present) {
     TARNWEL_ASSIGN(m.section2_length, o.read_u24(s2, 2));
-    if (!o.covers(s2, m.section2_length)) return BufrError::section_truncated(s2, 2);
+    if (!o.covers(s2, m.section2_length)) return make_error<ErrorKind::SectionTruncated>(2, s2);
   }
 
   const uint64_t s3 = s2 + m.section2_length;
   TARNWEL_ASSIGN(m.section3_length, o.read_u24(s3, 3));
   if (!o.covers(s3, m.section3_length) || m.section3_length < 7) {
-    return BufrError::section_truncated(s3, 3);
+    return make_error<ErrorKind::SectionTruncated>(3, s3);
   }
   TARNWEL_ASSIGN(m.number_of_subsets, o.read_u16(s3 + 4));
   const uint64_t area_length = m.section3_length - 7;
-  if (area_length % 2 != 0 && area_length < 2) return BufrError::odd_descriptor_bytes();
+  if (area_length % 2 != 0 && area_length < 2) return make_error<ErrorKind::OddDescriptorBytes>();
   const uint8_t flags = o.at(s3 + 6);
   m.observed_data = (flags & 0x80) != 0;
   m.compressed_data = (flags & 0x40) != 0;
@@ -134,10 +138,10 @@ Status read_sections_2_to_5(const Octets& o, ByteView bytes, BufrMessage& m) {
 
   const uint64_t s4 = s3 + m.section3_length;
   TARNWEL_ASSIGN(m.section4_length, o.read_u24(s4, 4));
-  if (!o.covers(s4, m.section4_length)) return BufrError::section_truncated(s4, 4);
+  if (!o.covers(s4, m.section4_length)) return make_error<ErrorKind::SectionTruncated>(4, s4);
   const uint64_t s5 = s4 + m.section4_length;
-  if (!o.covers(s5, 4)) return BufrError::section_truncated(s5, 5);
-  if (std::memcmp(bytes.data() + s5, "7777", 4) != 0) return BufrError::bad_terminator();
+  if (!o.covers(s5, 4)) return make_error<ErrorKind::SectionTruncated>(5, s5);
+  if (std::memcmp(bytes.data() + s5, "7777", 4) != 0) return make_error<ErrorKind::BadTerminator>();
   m.section4_data_offset = s4 + 4;
   m.section4_data_length = m.section4_length < 4 ? 0 : m.section4_length - 4;
   return Status::success();
@@ -148,19 +152,19 @@ Status read_sections_2_to_5(const Octets& o, ByteView bytes, BufrMessage& m) {
 Result<BufrMessage> parse_message(ByteView bytes) {
   const Octets o(bytes);
   TARNWEL_TRY(check_section0(o, bytes, false));
-  if (bytes.size() <= 10) return BufrError::section_truncated(8, 1);
+  if (bytes.size() <= 10) return make_error<ErrorKind::SectionTruncated>(1, 8);
 
   BufrMessage m;
   m.total_length = bytes.size();
   TARNWEL_ASSIGN(m.section1_length, o.read_u24(8, 1));
-  if (!o.covers(8, m.section1_length)) return BufrError::section_truncated(8, 1);
+  if (!o.covers(8, m.section1_length)) return make_error<ErrorKind::SectionTruncated>(1, 8);
   // Octet 17 lies beyond a short buffer; report it as section 1 running out.
-  if (o.size() < 18) return BufrError::section_truncated(8, 1);
+  if (o.size() < 18) return make_error<ErrorKind::SectionTruncated>(1, 8);
   m.local_section_present = o.at(17) != 0;
   TARNWEL_ASSIGN(m.typical_year, o.read_u16(23));
   TARNWEL_TRY(read_sections_2_to_5(o, bytes, m));
   // Octets 25 to 29 lie beyond a buffer this short; report section 1 as truncated.
-  if (o.size() < kSection1Extent) return BufrError::section_truncated(8, 1);
+  if (o.size() < kSection1Extent) return make_error<ErrorKind::SectionTruncated>(1, 8);
 
   read_section1_fields(o, m);
   m.edition = 4;
@@ -178,7 +182,7 @@ Result<BufrMessage> parse_message_any_edition(ByteView bytes) {
   TARNWEL_ASSIGN(m.section1_length, o.read_u24(kSection1Start, 1));
   // Unlike edition 4, every field read must lie inside section 1 itself.
   if (!o.covers(kSection1Start, m.section1_length) || m.section1_length < kOldSection1Length) {
-    return BufrError::section_truncated(kSection1Start, 1);
+    return make_error<ErrorKind::SectionTruncated>(1, kSection1Start);
   }
   read_old_section1_fields(o, m.edition, m);
   TARNWEL_TRY(read_sections_2_to_5(o, bytes, m));

@@ -34,16 +34,16 @@ Result<ScanStep> next_message(ByteView buffer, uint64_t from, bool more_follows)
   const ScanStep incomplete{ScanOutcome::kIncomplete, {marker, 0}};
   if (n - marker < 8) {
     if (more_follows) return incomplete;
-    return BufrError::message_too_short();
+    return make_error<ErrorKind::MessageTooShort>();
   }
   const uint64_t length = (uint64_t{buffer[marker + 4]} << 16) |
                           (uint64_t{buffer[marker + 5]} << 8) | buffer[marker + 6];
   // A declared length of 0 would leave the scan where it is; no message is
   // shorter than its own section 0, so report it as too short.
-  if (length == 0) return BufrError::message_too_short();
+  if (length == 0) return make_error<ErrorKind::MessageTooShort>();
   if (length > n - marker) {
     if (more_follows) return ScanStep{ScanOutcome::kIncomplete, {marker, length}};
-    return BufrError::section_truncated(marker, 0);
+    return make_error<ErrorKind::SectionTruncated>(0, marker);
   }
   return ScanStep{ScanOutcome::kMessage, {marker, length}};
 }
@@ -62,7 +62,7 @@ Result<std::vector<MessageRange>> scan_messages(ByteView buffer) {
 
 Result<MessageRange> first_message(ByteView buffer) {
   TARNWEL_ASSIGN(std::vector<MessageRange> ranges, scan_messages(buffer));
-  if (ranges.empty()) return BufrError::missing_marker();
+  if (ranges.empty()) return make_error<ErrorKind::MissingMarker>();
   return ranges.front();
 }
 

@@ -31,12 +31,9 @@ Result<std::string> stem_of(const BufrdcTableKey& key) {
                     append_digits(stem, key.master_version, 3) &&
                     append_digits(stem, key.local_version, 3);
   if (!fits) {
-    return BufrError::parse("a BUFRDC table file name cannot hold master table " +
-                            std::to_string(key.master_table_number) + ", subcentre " +
-                            std::to_string(key.subcentre) + ", centre " +
-                            std::to_string(key.centre) + ", versions " +
-                            std::to_string(key.master_version) + " and " +
-                            std::to_string(key.local_version));
+    return make_error<ErrorKind::BufrdcNameCannotHold>(key.master_table_number, key.subcentre,
+                                                       key.centre, key.master_version,
+                                                       key.local_version);
   }
   return stem;
 }
@@ -116,8 +113,8 @@ Status read_member(const std::string& dir, char letter, const std::string& stem,
   const std::optional<std::string> name = existing_name(dir, letter, stem);
   if (name) return read(path_join(dir, *name), set);
   if (optional) return Status::success();
-  return BufrError::io(path_join(dir, letter + stem + std::string(kSuffixes[0])) +
-                       ": the BUFRDC set has no Table " + letter + " file");
+  BufrError error = make_error<ErrorKind::BufrdcMissingMember>(std::string(1, letter));
+  return error.in_file(path_join(dir, letter + stem + std::string(kSuffixes[0])));
 }
 
 }  // namespace
@@ -125,7 +122,7 @@ Status read_member(const std::string& dir, char letter, const std::string& stem,
 Result<std::optional<BufrdcTables>> load_bufrdc_tables(const std::string& dir,
                                                        const BufrdcTableKey& key) {
   if (!is_directory(dir)) {
-    return BufrError::io("BUFRDC table directory does not exist: " + dir);
+    return make_error<ErrorKind::BufrdcMissingDirectory>(dir);
   }
   TARNWEL_ASSIGN(const std::optional<std::string> stem, choose_stem(dir, key));
   // The B file may also have gone since it was chosen.

@@ -21,7 +21,8 @@ class TableLines {
 
   Status load() {
     if (const int error = read_file_bytes(path_, bytes_); error != 0) {
-      return BufrError::io(path_ + ": " + BufrError::os_error_text(error));
+      BufrError failure = os_error<ErrorKind::BufrdcOsError>(error);
+      return failure.in_file(path_);
     }
     return Status::success();
   }
@@ -48,9 +49,12 @@ class TableLines {
 
   std::string_view line() const { return line_; }
   uint64_t number() const { return number_; }
-  BufrError error(std::string_view what) const { return error_at(number_, what); }
-  BufrError error_at(uint64_t line, std::string_view what) const {
-    return BufrError::parse(path_ + " line " + std::to_string(line) + ": " + std::string(what));
+  // An error of the current line, which its kind's text shows with the path.
+  template <ErrorKind Kind, class... Args>
+  BufrError error(Args&&... args) const {
+    BufrError failure = make_error<Kind>(std::forward<Args>(args)...);
+    failure.in_file(path_).at_line(number_);
+    return failure;
   }
 
  private:
@@ -59,14 +63,11 @@ class TableLines {
     for (std::size_t i = 0; i < line.size(); ++i) {
       const auto byte = static_cast<unsigned char>(line[i]);
       if (byte < 0x20 || byte == 0x7F) {
-        static constexpr char kHex[] = "0123456789ABCDEF";
-        const char code[] = {'0', 'x', kHex[byte >> 4], kHex[byte & 15], '\0'};
-        return error("control character " + std::string(code) + " in column " +
-                     std::to_string(i + 1));
+        return error<ErrorKind::BufrdcControlCharacter>(ErrorArg::byte(byte), i + 1);
       }
     }
     const std::size_t valid = utf8_valid_up_to(line);
-    if (valid != line.size()) return error("invalid UTF-8 in column " + std::to_string(valid + 1));
+    if (valid != line.size()) return error<ErrorKind::BufrdcInvalidUtf8>(valid + 1);
     return Status::success();
   }
 
@@ -108,13 +109,13 @@ class Words {
 // The descriptor kinds a table allows: elements (F 0), sequences (F 3) or any.
 enum class Kind : uint8_t { kElement, kSequence, kAny };
 
-std::string_view kind_label(Kind kind) {
+ErrorWord kind_label(Kind kind) {
   switch (kind) {
-    case Kind::kElement: return "an element descriptor";
-    case Kind::kSequence: return "a sequence descriptor";
+    case Kind::kElement: return ErrorWord::ElementDescriptor;
+    case Kind::kSequence: return ErrorWord::SequenceDescriptor;
     case Kind::kAny: break;
   }
-  return "a descriptor";
+  return ErrorWord::AnyDescriptor;
 }
 
 // Exactly six digits FXXYYY with F 0-3, X 0-63 and Y 0-255, of the given kind.
@@ -130,25 +131,24 @@ Result<uint32_t> descriptor_field(const TableLines& lines, std::string_view text
   const bool right_kind = kind == Kind::kAny ||
                           descriptor_f(code) == (kind == Kind::kElement ? 0u : 3u);
   if (!valid || !right_kind) {
-    return lines.error("expected " + std::string(kind_label(kind)) + " FXXYYY, found " +
-                       quoted_text(text));
+    return lines.error<ErrorKind::BufrdcBadDescriptor>(kind_label(kind), quoted_text(text));
   }
   return code;
 }
 
 // A numeric field through one of the shared parsers; empty when the line has no more words.
 template <class T>
-Result<T> number_field(const TableLines& lines, const char* label, std::string_view text,
+Result<T> number_field(const TableLines& lines, ErrorWord label, std::string_view text,
                        Result<T> (*parse)(std::string_view)) {
-  if (text.empty()) return lines.error(std::string("the ") + label + " is missing");
+  if (text.empty()) return lines.error<ErrorKind::BufrdcMissingNumber>(label);
   Result<T> value = parse(text);
-  if (!value) return lines.error(std::string(label) + ": " + value.error().message());
+  if (!value) return lines.error<ErrorKind::BufrdcBadNumber>(label, value.error());
   return value;
 }
 
 Status expect_blank(const TableLines& lines, std::size_t column) {
   if (lines.line().size() <= column || lines.line()[column] == ' ') return Status::success();
-  return lines.error("expected a blank in column " + std::to_string(column + 1));
+  return lines.error<ErrorKind::BufrdcExpectedBlank>(column + 1);
 }
 
 // Table B columns, from 0: a blank, FXXYYY, a blank, the name (64), a blank, the
@@ -166,8 +166,7 @@ std::string element_unit(std::string_view unit) {
 Status read_b_record(const TableLines& lines, TableSet& set) {
   const std::string_view line = lines.line();
   if (line.size() <= kBNumbers) {
-    return lines.error("a Table B record needs more than " + std::to_string(kBNumbers) +
-                       " characters, this line has " + std::to_string(line.size()));
+    return lines.error<ErrorKind::BufrdcShortRecord>(kBNumbers, line.size());
   }
   for (const std::size_t column : {std::size_t{0}, kBName - 1, kBUnit - 1}) {
     TARNWEL_TRY(expect_blank(lines, column));
@@ -178,10 +177,12 @@ Status read_b_record(const TableLines& lines, TableSet& set) {
   element.name = trim_white_space(columns(line, kBName, kBNameWidth));
   element.unit = element_unit(trim_white_space(columns(line, kBUnit, kBUnitWidth)));
   Words numbers(columns(line, kBNumbers, line.size()));
-  TARNWEL_ASSIGN(element.scale, number_field(lines, "scale", numbers.next(), parse_i32_field));
+  TARNWEL_ASSIGN(element.scale,
+                 number_field(lines, ErrorWord::Scale, numbers.next(), parse_i32_field));
   TARNWEL_ASSIGN(element.reference,
-                 number_field(lines, "reference value", numbers.next(), parse_i64_field));
-  TARNWEL_ASSIGN(element.width, number_field(lines, "data width", numbers.next(), parse_u16_field));
+                 number_field(lines, ErrorWord::ReferenceValue, numbers.next(), parse_i64_field));
+  TARNWEL_ASSIGN(element.width,
+                 number_field(lines, ErrorWord::DataWidth, numbers.next(), parse_u16_field));
   set.insert_element(std::move(element));
   return Status::success();
 }
@@ -193,15 +194,11 @@ struct OpenSequence {
   uint64_t line = 0;
 };
 
-std::string sequence_label(const OpenSequence& open) {
-  return "sequence " + format_code(open.sequence.code) + " of line " + std::to_string(open.line);
-}
-
 Status add_members(const TableLines& lines, Words& words, OpenSequence& open) {
   for (std::string_view word = words.next(); !word.empty(); word = words.next()) {
     if (open.sequence.members.size() == open.count) {
-      return lines.error(sequence_label(open) + " has more members than its count " +
-                         std::to_string(open.count));
+      return lines.error<ErrorKind::BufrdcTooManyMembers>(ErrorArg::code(open.sequence.code),
+                                                          open.line, open.count);
     }
     TARNWEL_ASSIGN(const uint32_t member, descriptor_field(lines, word, Kind::kAny));
     open.sequence.members.push_back(member);
@@ -219,8 +216,10 @@ Result<OpenSequence> begin_sequence(const TableLines& lines) {
   const std::string_view line = lines.line();
   TARNWEL_ASSIGN(open.sequence.code, descriptor_field(lines, columns(line, 1, 6), Kind::kSequence));
   const std::string_view count = trim_white_space(columns(line, kDCount, kDCountWidth));
-  TARNWEL_ASSIGN(open.count, number_field(lines, "member count", count, parse_u16_field));
-  if (open.count == 0) return lines.error(sequence_label(open) + " declares no members");
+  TARNWEL_ASSIGN(open.count, number_field(lines, ErrorWord::MemberCount, count, parse_u16_field));
+  if (open.count == 0) {
+    return lines.error<ErrorKind::BufrdcNoMembers>(ErrorArg::code(open.sequence.code), open.line);
+  }
   return open;
 }
 
@@ -239,10 +238,6 @@ struct OpenCodeTable {
   CodeTable table;
 };
 
-std::string code_table_label(const OpenCodeTable& open) {
-  return "code table " + format_code(open.code) + " of line " + std::to_string(open.line);
-}
-
 void append_meaning(OpenEntry& entry, std::string_view text) {
   if (text.empty()) return;
   if (!entry.meaning.empty()) entry.meaning += ' ';
@@ -253,11 +248,11 @@ void append_meaning(OpenEntry& entry, std::string_view text) {
 Result<OpenEntry> begin_entry(const TableLines& lines, Words& words) {
   OpenEntry entry;
   TARNWEL_ASSIGN(entry.figure,
-                 number_field(lines, "code figure", words.next(), parse_code_table_key));
+                 number_field(lines, ErrorWord::CodeFigure, words.next(), parse_code_table_key));
   TARNWEL_ASSIGN(entry.lines_left,
-                 number_field(lines, "line count", words.next(), parse_u16_field));
+                 number_field(lines, ErrorWord::LineCount, words.next(), parse_u16_field));
   if (entry.lines_left == 0) {
-    return lines.error("code figure " + std::to_string(entry.figure) + " declares no lines");
+    return lines.error<ErrorKind::BufrdcNoLines>(entry.figure);
   }
   append_meaning(entry, words.rest());
   --entry.lines_left;
@@ -272,8 +267,10 @@ Result<OpenCodeTable> begin_code_table(const TableLines& lines, Words& words) {
   TARNWEL_ASSIGN(open.code, descriptor_field(lines, columns(lines.line(), 0, 6), Kind::kElement));
   words.next();
   TARNWEL_ASSIGN(open.entries_left,
-                 number_field(lines, "entry count", words.next(), parse_u16_field));
-  if (open.entries_left == 0) return lines.error(code_table_label(open) + " declares no entries");
+                 number_field(lines, ErrorWord::EntryCount, words.next(), parse_u16_field));
+  if (open.entries_left == 0) {
+    return lines.error<ErrorKind::BufrdcNoEntries>(ErrorArg::code(open.code), open.line);
+  }
   return open;
 }
 
@@ -290,7 +287,7 @@ struct CodeTableReader {
       TARNWEL_ASSIGN(table, begin_code_table(lines, words));
       if (words.rest().empty()) return Status::success();
     } else if (!table) {
-      return lines.error("expected a code table descriptor in columns 1 to 6");
+      return lines.error<ErrorKind::BufrdcExpectedCodeTable>();
     } else if (entry) {
       append_meaning(*entry, words.rest());
       --entry->lines_left;
@@ -304,12 +301,11 @@ struct CodeTableReader {
   Status check_closed(const TableLines& lines) const {
     if (!table) return Status::success();
     if (entry) {
-      return lines.error("code figure " + std::to_string(entry->figure) + " of " +
-                         code_table_label(*table) + " lacks " +
-                         std::to_string(entry->lines_left) + " of its lines");
+      return lines.error<ErrorKind::BufrdcLinesMissing>(
+          entry->figure, ErrorArg::code(table->code), table->line, entry->lines_left);
     }
-    return lines.error(code_table_label(*table) + " lacks " +
-                       std::to_string(table->entries_left) + " of its entries");
+    return lines.error<ErrorKind::BufrdcEntriesMissing>(ErrorArg::code(table->code), table->line,
+                                                        table->entries_left);
   }
 
   Status finish_entry(TableSet& set) {
@@ -352,14 +348,14 @@ Status read_bufrdc_table_d(const std::string& path, TableSet& set) {
     // Columns 2 to 7 hold the sequence on its first line and are blank after it.
     if (line.size() > 1 && line[1] != ' ') {
       if (open) {
-        return lines.error(sequence_label(*open) + " has " +
-                           std::to_string(open->sequence.members.size()) + " of its " +
-                           std::to_string(open->count) + " members");
+        return lines.error<ErrorKind::BufrdcMembersMissing>(
+            ErrorArg::code(open->sequence.code), open->line, open->sequence.members.size(),
+            open->count);
       }
       TARNWEL_ASSIGN(open, begin_sequence(lines));
       words = Words(columns(line, kDMembers, line.size()));
     } else if (!open) {
-      return lines.error("expected a sequence descriptor in columns 2 to 7");
+      return lines.error<ErrorKind::BufrdcExpectedSequence>();
     }
     TARNWEL_TRY(add_members(lines, words, *open));
     if (open->sequence.members.size() == open->count) {
@@ -368,9 +364,9 @@ Status read_bufrdc_table_d(const std::string& path, TableSet& set) {
     }
   }
   if (!open) return Status::success();
-  return lines.error("the file ends after " + std::to_string(open->sequence.members.size()) +
-                     " of the " + std::to_string(open->count) + " members of " +
-                     sequence_label(*open));
+  return lines.error<ErrorKind::BufrdcEndsInSequence>(open->sequence.members.size(), open->count,
+                                                      ErrorArg::code(open->sequence.code),
+                                                      open->line);
 }
 
 Status read_bufrdc_table_c(const std::string& path, TableSet& set) {
@@ -383,7 +379,8 @@ Status read_bufrdc_table_c(const std::string& path, TableSet& set) {
     TARNWEL_TRY(reader.read_line(lines, set));
   }
   if (!reader.table) return Status::success();
-  return lines.error("the file ends inside " + code_table_label(*reader.table));
+  return lines.error<ErrorKind::BufrdcEndsInCodeTable>(ErrorArg::code(reader.table->code),
+                                                       reader.table->line);
 }
 
 }  // namespace tarnwel

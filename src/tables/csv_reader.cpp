@@ -28,7 +28,8 @@ uint64_t count_line_breaks(std::string_view text) {
 Result<CsvReader> CsvReader::open(const std::string& path, const CsvDialect& dialect) {
   std::string contents;
   if (const int error = read_file_bytes(path, contents); error != 0) {
-    return BufrError::parse_from_errno(error);
+    BufrError failure = os_error<ErrorKind::ParseOsError>(error);
+    return failure.in_file(path);
   }
   return CsvReader(std::move(contents), dialect);
 }
@@ -133,11 +134,7 @@ Status CsvReader::check_record(const CsvRecord& record) const {
   const bool both_free = count >= dialect_.free_count_from &&
                          first_count_ >= dialect_.free_count_from;
   if (count != first_count_ && !both_free) {
-    return BufrError::parse("CSV error: record " + std::to_string(at.record) +
-                            " (line: " + std::to_string(at.line) +
-                            ", byte: " + std::to_string(at.byte) + "): found record with " +
-                            std::to_string(count) + " fields, but the previous record has " +
-                            std::to_string(first_count_) + " fields");
+    return make_error<ErrorKind::CsvFieldCount>(at.record, at.line, at.byte, count, first_count_);
   }
   // Fields are cut and unquoted at ASCII characters only, so a valid text has
   // only valid fields.
@@ -146,12 +143,7 @@ Status CsvReader::check_record(const CsvRecord& record) const {
     const std::string_view text = record[field];
     const std::size_t valid = utf8_valid_up_to(text);
     if (valid == text.size()) continue;
-    const std::string index = std::to_string(field);
-    return BufrError::parse("CSV parse error: record " + std::to_string(at.record) +
-                            " (line " + std::to_string(at.line) + ", field: " + index +
-                            ", byte: " + std::to_string(at.byte) +
-                            "): invalid utf-8: invalid UTF-8 in field " + index +
-                            " near byte index " + std::to_string(valid));
+    return make_error<ErrorKind::CsvInvalidUtf8>(at.record, at.line, field, at.byte, field, valid);
   }
   return Status::success();
 }
@@ -165,7 +157,8 @@ Result<bool> CsvReader::next(CsvRecord& record) {
   } else if (!read_raw_record(record)) {
     return false;
   }
-  TARNWEL_TRY(check_record(record));
+  Status checked = check_record(record);
+  if (!checked) return std::move(checked.error().at_line(record_position_.line));
   return true;
 }
 

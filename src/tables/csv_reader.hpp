@@ -41,7 +41,7 @@ class CsvRecord {
 class CsvReader {
  public:
   // Reads the whole file; a failed open or read is a Parse error with the
-  // system's text.
+  // system's text, placed in the file.
   static Result<CsvReader> open(const std::string& path, const CsvDialect& dialect);
 
   // Reads `text` in place: it must outlive the reader.
@@ -50,8 +50,12 @@ class CsvReader {
   CsvReader(std::string contents, const CsvDialect& dialect);
 
   // Reads the next data record. Gives false at the end of the input, or a Parse
-  // error for an unequal field count or a field that is not UTF-8.
+  // error for an unequal field count or a field that is not UTF-8, placed at
+  // the record's line.
   Result<bool> next(CsvRecord& record);
+
+  // The line on which the record last read starts, counted from 1.
+  uint64_t record_line() const { return record_position_.line; }
 
  private:
   struct Position {

@@ -12,16 +12,15 @@ namespace tarnwel {
 namespace {
 
 BufrError missing_directory(const std::string& path) {
-  return BufrError::parse("ecCodes table directory does not exist: " + path);
+  return make_error<ErrorKind::MissingTableDirectory>(path);
 }
 
 // The entry that an alias file names, in the alias file's own directory.
 Result<std::string> follow_alias(const std::string& alias_path) {
-  TARNWEL_ASSIGN(const std::string text, read_text_file(alias_path));
+  TARNWEL_ASSIGN(const std::string text, in_file(read_text_file(alias_path), alias_path));
   const std::string_view target = trim_white_space(text);
   if (target.empty() || target.find_first_of("/\\") != std::string_view::npos) {
-    return BufrError::parse("invalid ecCodes table alias " + alias_path + " -> " +
-                            quoted_text(target));
+    return make_error<ErrorKind::InvalidAlias>(alias_path, quoted_text(target));
   }
   const std::optional<std::string> parent = path_parent(alias_path);
   if (!parent) return missing_directory(alias_path);
@@ -69,7 +68,7 @@ Result<std::string> resolve_table_dir(const std::string& path) {
     if (!is_regular_file(current)) return missing_directory(current);
     // A cycle of alias files would otherwise be followed for ever.
     if (hops == kMaxAliasHops) {
-      return BufrError::parse("ecCodes table alias chain is too long at " + current);
+      return make_error<ErrorKind::AliasChainTooLong>(current);
     }
     TARNWEL_ASSIGN(current, follow_alias(current));
   }

@@ -39,8 +39,9 @@ Status read_element_records(CsvReader& reader, TableSet& set) {
     TARNWEL_ASSIGN(const bool more, reader.next(record));
     if (!more) return Status::success();
     if (record.size() < kElementFields) continue;
-    TARNWEL_ASSIGN(ElementDefinition element, element_from_record(record));
-    set.insert_element(std::move(element));
+    Result<ElementDefinition> element = element_from_record(record);
+    if (!element) return std::move(element.error().at_line(reader.record_line()));
+    set.insert_element(std::move(element).value());
   }
 }
 
@@ -53,7 +54,7 @@ Status parse_element_table(std::string_view text, TableSet& set) {
 
 Status read_element_table(const std::string& path, TableSet& set) {
   TARNWEL_ASSIGN(CsvReader reader, CsvReader::open(path, element_dialect()));
-  return read_element_records(reader, set);
+  return in_file(read_element_records(reader, set), path);
 }
 
 }  // namespace tarnwel

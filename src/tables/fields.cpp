@@ -9,20 +9,6 @@ namespace tarnwel {
 
 namespace detail {
 
-const char* int_parse_reason(IntParseError error) {
-  switch (error) {
-    case IntParseError::Empty:
-      return "cannot parse integer from empty string";
-    case IntParseError::InvalidDigit:
-      return "invalid digit found in string";
-    case IntParseError::TooLarge:
-      return "number too large to fit in target type";
-    case IntParseError::TooSmall:
-      return "number too small to fit in target type";
-  }
-  return "invalid digit found in string";
-}
-
 bool parse_decimal(std::string_view text, uint64_t positive_limit, uint64_t negative_limit,
                    uint64_t& magnitude, bool& negative, IntParseError& error) {
   if (text.empty()) {
@@ -64,18 +50,23 @@ bool parse_decimal(std::string_view text, uint64_t positive_limit, uint64_t nega
 
 namespace {
 
-// "<label> <quoted text>: <reason>", the shape of every field error.
-BufrError field_error(const char* label, std::string_view text, detail::IntParseError error) {
-  std::string message = label;
-  message += ' ';
-  message += quoted_text(text);
-  message += ": ";
-  message += detail::int_parse_reason(error);
-  return BufrError::parse(std::move(message));
+// The field's word and the text as given, under the kind of its failure.
+BufrError field_error(ErrorWord label, std::string_view text, detail::IntParseError error) {
+  switch (error) {
+    case detail::IntParseError::Empty:
+      return make_error<ErrorKind::FieldEmpty>(label, quoted_text(text));
+    case detail::IntParseError::TooLarge:
+      return make_error<ErrorKind::FieldTooLarge>(label, quoted_text(text));
+    case detail::IntParseError::TooSmall:
+      return make_error<ErrorKind::FieldTooSmall>(label, quoted_text(text));
+    case detail::IntParseError::InvalidDigit:
+      break;
+  }
+  return make_error<ErrorKind::FieldInvalidDigit>(label, quoted_text(text));
 }
 
 template <class T>
-Result<T> parse_field(std::string_view text, const char* label) {
+Result<T> parse_field(std::string_view text, ErrorWord label) {
   using Limits = std::numeric_limits<T>;
   const uint64_t positive_limit = static_cast<uint64_t>(Limits::max());
   uint64_t negative_limit = 0;
@@ -106,25 +97,25 @@ Result<uint32_t> parse_descriptor_code(std::string_view text) {
   if (!detail::parse_decimal(digits, std::numeric_limits<uint32_t>::max(), 0, magnitude, negative,
                              error)) {
     // The message quotes the text as it was given, before trimming.
-    return field_error("bad descriptor code", text, error);
+    return field_error(ErrorWord::DescriptorCodeField, text, error);
   }
   return static_cast<uint32_t>(magnitude);
 }
 
 Result<int32_t> parse_i32_field(std::string_view text) {
-  return parse_field<int32_t>(text, "bad i32");
+  return parse_field<int32_t>(text, ErrorWord::I32Field);
 }
 
 Result<int64_t> parse_i64_field(std::string_view text) {
-  return parse_field<int64_t>(text, "bad i64");
+  return parse_field<int64_t>(text, ErrorWord::I64Field);
 }
 
 Result<uint16_t> parse_u16_field(std::string_view text) {
-  return parse_field<uint16_t>(text, "bad u16");
+  return parse_field<uint16_t>(text, ErrorWord::U16Field);
 }
 
 Result<uint64_t> parse_code_table_key(std::string_view text) {
-  return parse_field<uint64_t>(text, "bad code table key");
+  return parse_field<uint64_t>(text, ErrorWord::CodeTableKeyField);
 }
 
 namespace {

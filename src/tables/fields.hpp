@@ -30,9 +30,6 @@ namespace detail {
 
 enum class IntParseError : uint8_t { Empty, InvalidDigit, TooLarge, TooSmall };
 
-// Why an integer did not parse, as the error texts show it.
-const char* int_parse_reason(IntParseError error);
-
 // Parses `text` as a decimal within [-negative_limit, positive_limit]. A "-" is
 // accepted only when negative_limit is not 0. On success stores the magnitude
 // and sign; on failure returns false and sets `error`.

@@ -52,23 +52,23 @@ int read_file_bytes(const std::string& path, std::string& out) {
 Result<std::string> read_text_file(const std::string& path) {
   std::string text;
   if (const int error = read_file_bytes(path, text); error != 0) {
-    return BufrError::io_from_errno(error);
+    return os_error<ErrorKind::IoOsError>(error);
   }
-  if (!is_valid_utf8(text)) return BufrError::invalid_utf8_stream();
+  if (!is_valid_utf8(text)) return make_error<ErrorKind::InvalidUtf8Stream>();
   return text;
 }
 
 Result<std::vector<std::string>> list_directory_sorted(const std::string& path) {
-  if (names_no_file(path)) return BufrError::io_from_errno(EINVAL);
+  if (names_no_file(path)) return os_error<ErrorKind::IoOsError>(EINVAL);
   DirectoryStream dir(::opendir(path.c_str()));
-  if (dir.get() == nullptr) return BufrError::io_from_errno(errno);
+  if (dir.get() == nullptr) return os_error<ErrorKind::IoOsError>(errno);
   std::vector<std::string> names;
   for (;;) {
     // readdir signals an error only through errno, so clear it first.
     errno = 0;
     const dirent* entry = ::readdir(dir.get());
     if (entry == nullptr) {
-      if (errno != 0) return BufrError::io_from_errno(errno);
+      if (errno != 0) return os_error<ErrorKind::IoOsError>(errno);
       break;
     }
     const std::string_view name = entry->d_name;

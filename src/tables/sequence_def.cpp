@@ -42,22 +42,26 @@ Status read_statement(std::string_view statement, TableSet& set) {
   const std::size_t open = rest.find('[');
   const std::size_t close = rest.find(']');
   if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
-    return BufrError::parse(std::string(statement));
+    return make_error<ErrorKind::MalformedStatement>(statement);
   }
   TARNWEL_TRY(read_members(rest.substr(open + 1, close - open - 1), sequence.members));
   set.insert_sequence(std::move(sequence));
   return Status::success();
 }
 
-// Kept lines gather into a statement until one of them holds a "]".
+// Kept lines gather into a statement until one of them holds a "]"; an error
+// is placed at the statement's first line.
 Status read_statements(std::string_view text, TableSet& set) {
   std::string statement;
-  return for_each_kept_line(text, [&](std::string_view line) -> Status {
+  uint64_t first_line = 0;
+  return for_each_kept_line(text, [&](std::string_view line, uint64_t number) -> Status {
+    if (statement.empty()) first_line = number;
     if (!statement.empty()) statement += ' ';
     statement += line;
     if (line.find(']') == std::string_view::npos) return Status::success();
     Status status = read_statement(statement, set);
     statement.clear();
+    if (!status) status.error().at_line(first_line);
     return status;
   });
 }
@@ -65,13 +69,13 @@ Status read_statements(std::string_view text, TableSet& set) {
 }  // namespace
 
 Status parse_sequence_def(std::string_view text, TableSet& set) {
-  if (!is_valid_utf8(text)) return BufrError::invalid_utf8_stream();
+  if (!is_valid_utf8(text)) return make_error<ErrorKind::InvalidUtf8Stream>();
   return read_statements(text, set);
 }
 
 Status read_sequence_def(const std::string& path, TableSet& set) {
-  TARNWEL_ASSIGN(const std::string text, read_text_file(path));
-  return read_statements(text, set);
+  TARNWEL_ASSIGN(const std::string text, in_file(read_text_file(path), path));
+  return in_file(read_statements(text, set), path);
 }
 
 }  // namespace tarnwel

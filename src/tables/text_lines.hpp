@@ -1,6 +1,7 @@
 // Line and word iteration shared by the free-text table files.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "message/error.hpp"
@@ -8,18 +9,19 @@
 
 namespace tarnwel {
 
-// Calls `visit(line)` for every line of `text` (split at LF, trimmed of white
-// space) that is neither empty nor a "#" comment; stops at the first failure.
+// Calls `visit(line, number)` for every line of `text` (split at LF, trimmed of
+// white space) that is neither empty nor a "#" comment, with its number from 1;
+// stops at the first failure.
 template <class Visit>
 Status for_each_kept_line(std::string_view text, Visit&& visit) {
-  while (!text.empty()) {
+  for (uint64_t number = 1; !text.empty(); ++number) {
     const std::size_t newline = text.find('\n');
     const std::string_view raw = text.substr(0, newline);
     text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
     // Trimming also drops the CR of a CR LF line end.
     const std::string_view line = trim_white_space(raw);
     if (line.empty() || line.front() == '#') continue;
-    TARNWEL_TRY(visit(line));
+    TARNWEL_TRY(visit(line, number));
   }
   return Status::success();
 }

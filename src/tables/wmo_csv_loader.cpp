@@ -74,9 +74,18 @@ Status read_table_b_file(const std::string& path, TableSet& set) {
     TARNWEL_ASSIGN(const bool more, reader.next(row));
     if (!more) return Status::success();
     if (row.size() < kTableBFields) continue;
-    TARNWEL_ASSIGN(ElementDefinition element, element_from_row(row));
-    set.insert_element(std::move(element));
+    Result<ElementDefinition> element = element_from_row(row);
+    if (!element) return std::move(element.error().at_line(reader.record_line()));
+    set.insert_element(std::move(element).value());
   }
+}
+
+Status add_member(const CsvRecord& row,
+                  std::unordered_map<uint32_t, std::vector<uint32_t>>& sequences) {
+  TARNWEL_ASSIGN(const uint32_t code, parse_descriptor_code(row[kTableDSequence]));
+  TARNWEL_ASSIGN(const uint32_t member, parse_descriptor_code(row[kTableDMember]));
+  sequences[code].push_back(member);
+  return Status::success();
 }
 
 // A sequence is every row of one file with its code; rows need not be adjacent,
@@ -89,9 +98,8 @@ Status read_table_d_file(const std::string& path, TableSet& set) {
     TARNWEL_ASSIGN(const bool more, reader.next(row));
     if (!more) break;
     if (row.size() < kTableDFields) continue;
-    TARNWEL_ASSIGN(const uint32_t code, parse_descriptor_code(row[kTableDSequence]));
-    TARNWEL_ASSIGN(const uint32_t member, parse_descriptor_code(row[kTableDMember]));
-    sequences[code].push_back(member);
+    Status added = add_member(row, sequences);
+    if (!added) return std::move(added.error().at_line(reader.record_line()));
   }
   for (auto& [code, members] : sequences) {
     set.insert_sequence(SequenceDefinition{code, std::move(members)});
@@ -102,13 +110,13 @@ Status read_table_d_file(const std::string& path, TableSet& set) {
 }  // namespace
 
 Result<TableSet> load_wmo_csv_dir(const std::string& dir) {
-  TARNWEL_ASSIGN(const std::vector<std::string> names, list_directory_sorted(dir));
+  TARNWEL_ASSIGN(const std::vector<std::string> names, in_file(list_directory_sorted(dir), dir));
   TableSet set;
   for (const std::string& path : matching_paths(dir, names, kTableBPrefix)) {
-    TARNWEL_TRY(read_table_b_file(path, set));
+    TARNWEL_TRY(in_file(read_table_b_file(path, set), path));
   }
   for (const std::string& path : matching_paths(dir, names, kTableDPrefix)) {
-    TARNWEL_TRY(read_table_d_file(path, set));
+    TARNWEL_TRY(in_file(read_table_d_file(path, set), path));
   }
   return set;
 }
