@@ -53,6 +53,9 @@ std::string BufrError::display() const {
     case ErrorKind::ValueBudgetExceeded:
       return "message needs more than " + to_string(first_) +
              " decoded values, the max_values budget; pass a larger max_values to decode it";
+    case ErrorKind::CompressedFactorTooWide:
+      return "csv/table parse error: compressed delayed replication factor of descriptor " +
+             format_code(first_) + " exceeds its " + to_string(second_) + "-bit width";
   }
   return "unknown error";
 }

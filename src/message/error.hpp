@@ -23,6 +23,7 @@ enum class ErrorKind : uint8_t {
   Parse,
   Io,
   ValueBudgetExceeded,
+  CompressedFactorTooWide,
 };
 
 class BufrError {
@@ -58,6 +59,9 @@ class BufrError {
   static BufrError io(std::string message) { return BufrError(ErrorKind::Io, std::move(message)); }
   static BufrError value_budget_exceeded(uint64_t limit) {
     return BufrError(ErrorKind::ValueBudgetExceeded, limit);
+  }
+  static BufrError compressed_factor_too_wide(uint32_t code, uint32_t width) {
+    return BufrError(ErrorKind::CompressedFactorTooWide, code, width);
   }
   // The system's text for an errno value, as "<description> (os error <n>)".
   static std::string os_error_text(int error_number);
