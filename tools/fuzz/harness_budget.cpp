@@ -141,12 +141,12 @@ class Bounder {
     return work;
   }
 
-  // The largest count a factor element can give: (reference + all ones) / 10^scale. A compressed
-  // factor is R0 plus an increment of up to 63 bits, whatever the element's width.
+  // The largest count a factor element can give: (reference + all ones) / 10^scale; the
+  // compressed decoder refuses an R0 plus increment that passes the width.
   uint64_t largest_factor(uint32_t code) const {
     const ElementDefinition* element = tables_.get_element(code);
     if (element == nullptr || element->unit == "CCITT IA5") return 0;
-    if (compressed_ || reach_.grows_factors || element->width > 63) return kUnbounded;
+    if (reach_.grows_factors || element->width > 63) return kUnbounded;
     const double largest = (std::ldexp(1.0, element->width) - 1.0 +
                             static_cast<double>(element->reference)) /
                            std::pow(10.0, element->scale);
