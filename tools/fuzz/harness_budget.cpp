@@ -187,15 +187,15 @@ bool expansion_within_budget(const WorkBound& bound) {
   return bound.expansion_visits <= kMaxExpansionVisits;
 }
 
-std::optional<Result<DecodedValues>> decode_within_budget(const BufrMessage& message,
+std::optional<Result<DecodedResult>> decode_within_budget(const BufrMessage& message,
                                                           const TableSet& tables,
                                                           ByteView section4_data) {
-  const WorkBound bound = bound_work(tables, message);
-  const uint64_t max_values = message.compressed_data ? kMaxCompressedValues : kMaxValues;
-  if (bound.walk_steps > kMaxWalkSteps || bound.values > max_values) return std::nullopt;
-  Result<DecodedResult> decoded = decode_section4(message, tables, section4_data);
-  if (!decoded) return Result<DecodedValues>(std::move(decoded).error());
-  return Result<DecodedValues>(decoded->flat());
+  if (bound_work(tables, message).walk_steps > kMaxWalkSteps) return std::nullopt;
+  DecodeOptions options;
+  options.max_values = kReaderMaxValues;
+  options.caller_budget = true;
+  options.step_over_unknown_local = true;
+  return decode_section4(message, tables, section4_data, options);
 }
 
 }  // namespace tarnwel::fuzz
