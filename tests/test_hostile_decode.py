@@ -21,6 +21,7 @@ DATA_ERRORS = [
         r"csv/table parse error: not enough bits while reading section 4 at bit \d+ for width \d+ "
         r"\(\d+ bits available\)",
         r"csv/table parse error: compressed delayed replication with varying factors is not implemented",
+        r"csv/table parse error: compressed delayed replication factor of descriptor \d{6} exceeds its \d+-bit width",
         r"csv/table parse error: bitmap reference is outside descriptor history",
         r"csv/table parse error: decoded value count exceeds 20000000",
         r"csv/table parse error: descriptor walk exceeds 100000000 steps",

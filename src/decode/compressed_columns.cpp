@@ -84,6 +84,19 @@ Status ColumnSet::number(const NumberItem& item) {
   return add(column);
 }
 
+bool ColumnSet::fits_width(std::size_t column, uint32_t width) const {
+  const CompressedItem& item = result_.items()[column];
+  // R0 alone was read in `width` bits; strings have no width to pass.
+  if (item.kind != CompressedItem::Kind::kIncrements) return true;
+  const uint64_t largest = width >= 64 ? ~uint64_t{0} : all_ones(width);
+  for (uint32_t s = 0; s < subsets_; ++s) {
+    // The sum wraps below R0 when it passes 64 bits.
+    const uint64_t raw = value(column, s).raw;
+    if (raw < item.base || raw > largest) return false;
+  }
+  return true;
+}
+
 Status ColumnSet::text(uint32_t width, const std::string* name, uint32_t code,
                        DecodeState& state) {
   std::string& bytes = result_.text_bytes();

@@ -30,6 +30,9 @@ class ColumnSet {
   // One "operator" record per subset.
   Status marker(uint32_t code);
 
+  // Whether R0 plus each increment of numeric `column` still fits in `width` bits.
+  bool fits_width(std::size_t column, uint32_t width) const;
+
   // The value of `subset` (0-based) in `column`.
   DecodedValue value(std::size_t column, uint32_t subset) const {
     MeaningMemo memo;

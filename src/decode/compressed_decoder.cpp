@@ -53,24 +53,30 @@ class CompressedWalk : public DecodingWalk<CompressedWalk> {
     return Status::success();
   }
 
-  // Counts that vary between subsets cannot be laid out as columns.
+  // A factor is one count for all subsets (columns cannot hold counts that vary)
+  // and a count of its element's width, which R0 plus an increment can pass.
   Result<uint64_t> delayed_factor(uint32_t code) {
     const ElementInfo* element = cache_.element(code);
     if (element == nullptr) return make_error<ErrorKind::ElementNotFound>(ErrorArg::code(code));
+    const uint32_t width = state_.numeric_width(*element);
     TARNWEL_TRY(items_.element(*element, state_));
     state_.history.push_back(element);
     if (items_.subsets() == 0) return uint64_t{0};
     const std::size_t column = items_.size() - 1;
-    if (!items_.value(column, 0).has_raw_value()) return uint64_t{0};
-    const double candidate = items_.value(column, 0).raw_value;
+    const DecodedValue first = items_.value(column, 0);
     for (uint32_t i = 1; i < items_.subsets(); ++i) {
       const DecodedValue value = items_.value(column, i);
-      if (!value.has_raw_value() ||
-          std::fabs(value.raw_value - candidate) > std::numeric_limits<double>::epsilon()) {
+      if (value.has_raw_value() != first.has_raw_value() ||
+          (first.has_raw_value() &&
+           std::fabs(value.raw_value - first.raw_value) > std::numeric_limits<double>::epsilon())) {
         return make_error<ErrorKind::VaryingCompressedFactor>();
       }
     }
-    return count_from_value(candidate);
+    if (!first.has_raw_value()) return uint64_t{0};
+    if (!items_.fits_width(column, width)) {
+      return make_error<ErrorKind::CompressedFactorTooWide>(ErrorArg::code(code), width);
+    }
+    return count_from_value(first.raw_value);
   }
 
   Status marker(uint32_t code) { return items_.marker(code); }

@@ -76,6 +76,23 @@ DECODE_TEST(delayed_replication_needs_one_factor) {
   CHECK_ERROR(decode_compressed(list, varying, 2).result,
               "csv/table parse error: compressed delayed replication with varying factors is not "
               "implemented");
+  // R0 plus an increment may count past the factor's width, or past 64 bits under 2 01.
+  BitWriter wide;
+  item(wide, 255, 8, 1, {1, 1});
+  CHECK_ERROR(decode_compressed({101000, 31001, 237000}, wide, 2).result,
+              "csv/table parse error: compressed delayed replication factor of descriptor 031001 "
+              "exceeds its 8-bit width");
+  BitWriter wrapping;
+  item(wrapping, ~uint64_t{0}, 64, 1, {1, 1});
+  CHECK_ERROR(decode_compressed({201184, 101000, 31001, 237000}, wrapping, 2).result,
+              "csv/table parse error: compressed delayed replication factor of descriptor 031001 "
+              "exceeds its 64-bit width");
+  // Missing in one subset and not in another is a varying factor too.
+  BitWriter half_missing;
+  item(half_missing, 3, 7, 7, {127, 0});
+  CHECK_ERROR(decode_compressed({101000, 1001, 1002}, half_missing, 2).result,
+              "csv/table parse error: compressed delayed replication with varying factors is not "
+              "implemented");
   // A missing factor (non class 31 element) replicates nothing and reads nothing more.
   BitWriter missing;
   item(missing, 127, 7, 0);

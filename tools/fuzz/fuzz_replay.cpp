@@ -33,11 +33,12 @@ void replay(const char* path, const std::vector<uint8_t>& bytes) {
   const tarnwel::fuzz::InputStats stats =
       tarnwel::fuzz::run_core_input(bytes.data(), bytes.size(), tarnwel::fuzz::fuzz_tables());
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-  std::printf("%s: %zu octets, %llu messages, %llu expanded, %llu decoded, %llu skipped, "
-              "%llu values, %.3f s",
+  std::printf("%s: %zu octets, %llu messages, %llu expanded, %llu decoded, %llu over budget, "
+              "%llu skipped, %llu values, %.3f s",
               path, bytes.size(), static_cast<unsigned long long>(stats.messages),
               static_cast<unsigned long long>(stats.expanded),
               static_cast<unsigned long long>(stats.decoded),
+              static_cast<unsigned long long>(stats.over_budget),
               static_cast<unsigned long long>(stats.skipped),
               static_cast<unsigned long long>(stats.values), took.count());
   if (stats.skipped != 0) {

@@ -48,27 +48,28 @@ void check_expansion(const std::vector<uint32_t>& codes) {
   }
 }
 
-void check_values(const DecodedValues& decoded, const BufrMessage& m) {
-  for (const TextSpan& span : decoded.texts) {
-    require(span.offset <= decoded.text_bytes.size() &&
-                span.size <= decoded.text_bytes.size() - span.offset,
-            "text span outside the text bytes");
+// Visits the values in place: a result within the budget can hold 5 M of them.
+void check_values(const DecodedResult& decoded, const BufrMessage& m) {
+  for (std::size_t i = 0; i < decoded.text_count(); ++i) {
+    for (const char c : decoded.text(static_cast<uint32_t>(i))) {
+      require(static_cast<unsigned char>(c) < 0x80, "text keeps an octet of 0x80 or above");
+    }
   }
-  for (const DecodedValue& value : decoded.values) {
+  std::size_t visited = 0;
+  decoded.for_each_flat([&](const DecodedValue& value) {
+    ++visited;
     require(value.name != nullptr, "value without a name");
-    require(!value.has_text() || value.text_index < decoded.texts.size(),
+    require(!value.has_text() || value.text_index < decoded.text_count(),
             "text index out of range");
     const uint32_t f = descriptor_f(value.descriptor);
     require(value.descriptor == kAssociatedFieldCode || f == 0 || f == 2,
             "value with a replication or sequence descriptor");
-    if (!value.has_text()) continue;
-    for (const char c : decoded.text(value.text_index)) {
-      require(static_cast<unsigned char>(c) < 0x80, "text keeps an octet of 0x80 or above");
-    }
-  }
-  if (m.number_of_subsets == 0) require(decoded.values.empty(), "values from no subsets");
+  });
+  require(visited == decoded.size(), "the flat list differs from the result's size");
+  require(decoded.size() <= kReaderMaxValues, "a decode passed its value budget");
+  if (m.number_of_subsets == 0) require(decoded.size() == 0, "values from no subsets");
   if (m.compressed_data && m.number_of_subsets != 0) {
-    require(decoded.values.size() % m.number_of_subsets == 0,
+    require(decoded.size() % m.number_of_subsets == 0,
             "compressed values are not the same number per subset");
   }
 }
@@ -88,7 +89,7 @@ void run_message(ByteView bytes, const FuzzTables& tables, InputStats& stats) {
   } else {
     ++stats.skipped;
   }
-  std::optional<Result<DecodedValues>> decoded =
+  std::optional<Result<DecodedResult>> decoded =
       decode_within_budget(m, tables.tables, m.section4_data(bytes));
   if (!decoded) {
     ++stats.skipped;
@@ -96,10 +97,13 @@ void run_message(ByteView bytes, const FuzzTables& tables, InputStats& stats) {
     stats.largest.values = std::max(stats.largest.values, bound.values);
     return;
   }
-  if (!decoded->ok()) return;
+  if (!decoded->ok()) {
+    if (decoded->error().kind() == ErrorKind::ValueBudgetExceeded) ++stats.over_budget;
+    return;
+  }
   check_values(decoded->value(), m);
   ++stats.decoded;
-  stats.values += decoded->value().values.size();
+  stats.values += decoded->value().size();
 }
 
 }  // namespace

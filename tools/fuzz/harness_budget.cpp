@@ -141,12 +141,12 @@ class Bounder {
     return work;
   }
 
-  // The largest count a factor element can give: (reference + all ones) / 10^scale. A compressed
-  // factor is R0 plus an increment of up to 63 bits, whatever the element's width.
+  // The largest count a factor element can give: (reference + all ones) / 10^scale; the
+  // compressed decoder refuses an R0 plus increment that passes the width.
   uint64_t largest_factor(uint32_t code) const {
     const ElementDefinition* element = tables_.get_element(code);
     if (element == nullptr || element->unit == "CCITT IA5") return 0;
-    if (compressed_ || reach_.grows_factors || element->width > 63) return kUnbounded;
+    if (reach_.grows_factors || element->width > 63) return kUnbounded;
     const double largest = (std::ldexp(1.0, element->width) - 1.0 +
                             static_cast<double>(element->reference)) /
                            std::pow(10.0, element->scale);
@@ -187,15 +187,15 @@ bool expansion_within_budget(const WorkBound& bound) {
   return bound.expansion_visits <= kMaxExpansionVisits;
 }
 
-std::optional<Result<DecodedValues>> decode_within_budget(const BufrMessage& message,
+std::optional<Result<DecodedResult>> decode_within_budget(const BufrMessage& message,
                                                           const TableSet& tables,
                                                           ByteView section4_data) {
-  const WorkBound bound = bound_work(tables, message);
-  const uint64_t max_values = message.compressed_data ? kMaxCompressedValues : kMaxValues;
-  if (bound.walk_steps > kMaxWalkSteps || bound.values > max_values) return std::nullopt;
-  Result<DecodedResult> decoded = decode_section4(message, tables, section4_data);
-  if (!decoded) return Result<DecodedValues>(std::move(decoded).error());
-  return Result<DecodedValues>(decoded->flat());
+  if (bound_work(tables, message).walk_steps > kMaxWalkSteps) return std::nullopt;
+  DecodeOptions options;
+  options.max_values = kReaderMaxValues;
+  options.caller_budget = true;
+  options.step_over_unknown_local = true;
+  return decode_section4(message, tables, section4_data, options);
 }
 
 }  // namespace tarnwel::fuzz

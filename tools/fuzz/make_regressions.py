@@ -1,5 +1,6 @@
 """Writes the hand-made regression seeds in regressions/: messages the core accepts within its bounds
-but that cost far more than their size (the harness budget must skip them, the fuzz run must still pass).
+but that cost far more than their size (the decode budget or the harness's step bound must stop them,
+the fuzz run must still pass).
 
 Run it from anywhere; it rewrites every file it knows and leaves the others (inputs a fuzzer found) alone.
 """
