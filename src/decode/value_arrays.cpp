@@ -54,15 +54,13 @@ uint32_t ArrayPlan::column_for(const DecodedResult&, const TableSet& tables, uin
   }
   const std::string suffix = associated ? "->associatedField" : "";
   std::string column_name = base_name(tables, descriptor, name) + suffix;
-  const auto taken = [&](const std::string& candidate) {
-    return std::any_of(columns_.begin(), columns_.end(),
-                       [&](const ArrayColumn& column) { return column.name == candidate; });
-  };
+  const auto taken = [&](const std::string& candidate) { return names_.contains(candidate); };
   if (taken(column_name)) column_name = format_code(descriptor) + suffix;
   for (int n = 2; taken(column_name); ++n) {
     column_name = format_code(descriptor) + "_" + std::to_string(n) + suffix;
   }
   const auto column = static_cast<uint32_t>(columns_.size());
+  names_.insert(column_name);
   columns_.push_back({std::move(column_name), descriptor, associated, text && !associated, 0});
   slot_keys_[i] = key;
   slot_columns_[i] = column;
