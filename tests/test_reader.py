@@ -233,6 +233,8 @@ def test_the_value_budget_stops_an_amplifying_message_with_a_clear_error(data_di
         (["latitude"], ["latitude"]),
         (["005001", "airTemperature"], ["005001", "airTemperature"]),
         (["noSuchKey"], []),
+        ("latitude", ["latitude"]),
+        ((key for key in ["airTemperature", 5, "latitude"]), ["airTemperature", "latitude"]),
     ],
 )
 def test_keys_name_ecCodes_keys_or_codes(data_dir, keys, expected):

@@ -149,14 +149,21 @@ class Message:
         or six-digit codes; keys the message lacks are left out.
         """
         decoded = self.decoded()
-        columns = [Column(*column) for column in decoded.columns()]
-        chosen = _choose(columns, keys)
-        cells = decoded.arrays([index for _, index in chosen])
+        if isinstance(keys, str):
+            keys = [keys]
+        elif keys is not None and not isinstance(keys, (list, tuple)):
+            keys = list(keys)
         subsets = decoded.subsets
-        return {
-            name: _shaped(columns[index], cell, subsets)
-            for (name, index), cell in zip(chosen, cells)
-        }
+        arrays: dict[str, np.ndarray] = {}
+        # The core finds the columns (by key, then by code) and fills them in one call.
+        for key, cells, text, width in decoded.take(keys):
+            if text:
+                array = np.empty(len(cells), dtype=object)
+                array[:] = cells
+            else:
+                array = np.frombuffer(cells, dtype=np.float64)
+            arrays[key] = array if width == 1 else array.reshape(subsets, width)
+        return arrays
 
     def to_long(self) -> dict[str, np.ndarray]:
         """One row per value but operator markers: subset, rank, key, descriptor, number, text."""
@@ -175,24 +182,3 @@ class Message:
             "text": texts,
         }
 
-
-def _choose(columns: list[Column], keys: Iterable[str] | None) -> list[tuple[str, int]]:
-    """(name to return, column index) for each wanted column, in the caller's order."""
-    if keys is None:
-        return [(column.name, index) for index, column in enumerate(columns)]
-    by_name: dict[str, int] = {}
-    for index, column in enumerate(columns):
-        by_name.setdefault(column.name, index)
-        by_name.setdefault(column.code, index)
-    if isinstance(keys, str):
-        keys = [keys]
-    return [(key, by_name[key]) for key in keys if key in by_name]
-
-
-def _shaped(column: Column, cells: Any, subsets: int) -> np.ndarray:
-    if column.text:
-        array = np.empty(len(cells), dtype=object)
-        array[:] = cells
-    else:
-        array = np.frombuffer(cells, dtype=np.float64)
-    return array if column.width == 1 else array.reshape(subsets, column.width)

@@ -1,6 +1,9 @@
 // One columnar result of a section 4 decode, for both layouts.
 #include "decode/decoded_result.hpp"
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
 #include <limits>
 
 #include "bitstream/bit_reader.hpp"
@@ -25,6 +28,18 @@ DecodedValue increment_value(const CompressedItem& item, uint64_t increment, Mea
   return value;
 }
 
+// `width` (1 to 63) bits at bit `position`; nine bytes from position / 8 on must exist.
+uint64_t bits_after(const uint8_t* data, uint64_t position, uint32_t width) {
+  const uint8_t* p = data + (position >> 3);
+  const unsigned offset = position & 7;
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+  // With offset 0 the ninth byte shifts out entirely.
+  word = word << offset | uint64_t{p[8]} >> (8 - offset);
+  return word >> (64 - width);
+}
+
 double number_of(const DecodedValue& value) {
   return value.has_raw_value() ? value.raw_value : std::numeric_limits<double>::quiet_NaN();
 }
@@ -41,11 +56,13 @@ void ValueColumns::reserve(std::size_t count) {
   flags.reserve(count);
 }
 
-void DecodedResult::append(const DecodedValue& value) {
+void DecodedResult::append(const DecodedValue& value) { append(value, strings_.intern(value.name)); }
+
+void DecodedResult::append(const DecodedValue& value, uint32_t name_id) {
   values_.numbers.push_back(value.raw_value);
   values_.raws.push_back(value.raw);
   values_.descriptors.push_back(value.descriptor);
-  values_.names.push_back(strings_.intern(value.name));
+  values_.names.push_back(name_id);
   values_.meanings.push_back(value.meaning == nullptr ? kNoId : strings_.intern(value.meaning));
   values_.texts.push_back(value.text_index);
   values_.flags.push_back(value.flags);
@@ -90,16 +107,57 @@ void DecodedResult::item_numbers(std::size_t index, double* out, std::size_t str
     for (uint32_t s = 0; s < subsets_; ++s) out[s * stride] = number_of(stored_[item.stored_at + s]);
     return;
   }
-  // The hot loop of a satellite column: one increment, one scaled number per subset.
-  const BitReader reader(bits_);
   const uint64_t missing = all_ones(item.increment_bits);
   const double nan = std::numeric_limits<double>::quiet_NaN();
+  constexpr uint64_t kLimit = uint64_t{1} << 61;
+  const bool small = item.base < kLimit && item.increment_bits <= 61 &&
+                     item.reference < int64_t{1} << 62 && item.reference > -(int64_t{1} << 62);
+  if (!small) {
+    const BitReader reader(bits_);
+    uint64_t at = item.increments_at;
+    for (uint32_t s = 0; s < subsets_; ++s, at += item.increment_bits) {
+      const uint64_t increment = reader.bits_at(at, item.increment_bits);
+      out[s * stride] = item.missing_allowed && increment == missing
+                            ? nan
+                            : scaled_value(item.reference, item.base + increment, item.divisor);
+    }
+    return;
+  }
+  // The hot loop of a satellite column. Every sum stays below 2^63, so
+  // reference + base + increment in int64 is the exact sum scaled_value forms and
+  // the numbers are the same; a block of them divides side by side.
+  constexpr uint32_t kBlock = 128;
+  int64_t sums[kBlock];
+  bool absent[kBlock];
+  double numbers[kBlock];
+  const int64_t offset = item.reference + static_cast<int64_t>(item.base);
+  const uint32_t bits = item.increment_bits;
+  const bool missing_allowed = item.missing_allowed;
   uint64_t at = item.increments_at;
-  for (uint32_t s = 0; s < subsets_; ++s, at += item.increment_bits) {
-    const uint64_t increment = reader.bits_at(at, item.increment_bits);
-    out[s * stride] = item.missing_allowed && increment == missing
-                          ? nan
-                          : scaled_value(item.reference, item.base + increment, item.divisor);
+  for (uint32_t s = 0; s < subsets_; s += kBlock) {
+    const uint32_t n = std::min(kBlock, subsets_ - s);
+    if (((at + uint64_t{n - 1} * bits) >> 3) + 9 <= bits_.size()) {
+      for (uint32_t j = 0; j < n; ++j) {
+        const uint64_t increment = bits_after(bits_.data(), at + uint64_t{j} * bits, bits);
+        sums[j] = offset + static_cast<int64_t>(increment);
+        absent[j] = missing_allowed && increment == missing;
+      }
+    } else {
+      const BitReader reader(bits_);  // the last bytes: reads that check the end
+      for (uint32_t j = 0; j < n; ++j) {
+        const uint64_t increment = reader.bits_at(at + uint64_t{j} * bits, bits);
+        sums[j] = offset + static_cast<int64_t>(increment);
+        absent[j] = missing_allowed && increment == missing;
+      }
+    }
+    double* cells = stride == 1 ? out + s : numbers;
+    for (uint32_t j = 0; j < n; ++j) {
+      cells[j] = absent[j] ? nan : static_cast<double>(sums[j]) / item.divisor;
+    }
+    if (stride != 1) {
+      for (uint32_t j = 0; j < n; ++j) out[std::size_t{s + j} * stride] = numbers[j];
+    }
+    at += uint64_t{n} * bits;
   }
 }
 

@@ -67,6 +67,16 @@ class DecodedResult {
 
   // --- writing (uncompressed)
   void append(const DecodedValue& value);
+  // As append, with the id of value.name already known (from name_id).
+  void append(const DecodedValue& value, uint32_t name_id);
+  // The id of an element's name, remembered in the element: an id is only
+  // trusted when it names the same string here, so a stale one is never used.
+  uint32_t name_id(const ElementInfo& element) {
+    if (element.name_id >= strings_.size() || strings_.pointer(element.name_id) != element.name) {
+      element.name_id = strings_.intern(element.name);
+    }
+    return element.name_id;
+  }
   void start_subset() { subset_starts_.push_back(values_.size()); }
   void reserve(std::size_t count) { values_.reserve(count); }
 

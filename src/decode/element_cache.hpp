@@ -40,6 +40,8 @@ struct ElementInfo {
   // Set on a 2 25 255 copy: its reference is fixed and 2 03 changes do not apply.
   bool fixed_reference = false;
   mutable MeaningMemo memo;
+  // The name's id in the result being written; see DecodedResult::name_id.
+  mutable uint32_t name_id = 0xFFFFFFFFu;
 
   const std::string* meaning(uint64_t raw) const {
     return code_table == nullptr ? nullptr : memo.lookup(*code_table, raw);

@@ -23,7 +23,7 @@ Result<ElementNumber> decode_number(BitReader& reader, const ElementInfo& elemen
         scaled_value(state.reference_of(element), raw, power_of_ten(state.scale_of(element)));
     value.flags |= kHasRawValue;
   }
-  out.append(value);
+  out.append(value, out.name_id(element));
   return ElementNumber{!missing, value.raw_value};
 }
 

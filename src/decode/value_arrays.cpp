@@ -54,15 +54,13 @@ uint32_t ArrayPlan::column_for(const DecodedResult&, const TableSet& tables, uin
   }
   const std::string suffix = associated ? "->associatedField" : "";
   std::string column_name = base_name(tables, descriptor, name) + suffix;
-  const auto taken = [&](const std::string& candidate) {
-    return std::any_of(columns_.begin(), columns_.end(),
-                       [&](const ArrayColumn& column) { return column.name == candidate; });
-  };
+  const auto taken = [&](const std::string& candidate) { return names_.contains(candidate); };
   if (taken(column_name)) column_name = format_code(descriptor) + suffix;
   for (int n = 2; taken(column_name); ++n) {
     column_name = format_code(descriptor) + "_" + std::to_string(n) + suffix;
   }
   const auto column = static_cast<uint32_t>(columns_.size());
+  names_.insert(column_name);
   columns_.push_back({std::move(column_name), descriptor, associated, text && !associated, 0});
   slot_keys_[i] = key;
   slot_columns_[i] = column;
@@ -113,15 +111,31 @@ ArrayPlan::ArrayPlan(const DecodedResult& decoded, const TableSet& tables)
     }
     return;
   }
+  // Straight from the columns: gathering each value into a record would cost more
+  // than placing it.
+  const ValueColumns& values = decoded.values();
   const std::size_t count = decoded.size();
   column_of_.resize(count);
   rank_of_.resize(count);
   for (uint32_t s = 0; s < subsets_; ++s) {
     const std::size_t end = decoded.subset_start(s + 1);
     for (std::size_t i = decoded.subset_start(s); i < end; ++i) {
-      const DecodedValue value = decoded.value(i);
-      const DecodedValue next = i + 1 < end ? decoded.value(i + 1) : DecodedValue{};
-      if (place(value, i + 1 < end ? &next : nullptr, i)) ++long_rows_;
+      const uint8_t flags = values.flags[i];
+      if ((flags & kIsMarker) != 0) {
+        column_of_[i] = kNoId;
+        continue;
+      }
+      const bool associated = values.descriptors[i] == kAssociatedFieldCode && i + 1 < end;
+      const std::size_t element = associated ? i + 1 : i;
+      const uint32_t column =
+          column_for(decoded, tables, values.descriptors[element],
+                     decoded.strings().pointer(values.names[element]), associated,
+                     (flags & kIsText) != 0);
+      column_of_[i] = column;
+      const uint32_t rank = counter.next(column);
+      rank_of_[i] = rank;
+      if (rank >= columns_[column].width) columns_[column].width = rank + 1;
+      ++long_rows_;
     }
     counter.reset();
   }
@@ -129,10 +143,14 @@ ArrayPlan::ArrayPlan(const DecodedResult& decoded, const TableSet& tables)
 
 void ArrayPlan::fill(const DecodedResult& decoded, std::span<double* const> numbers,
                      std::span<uint32_t* const> texts) const {
-  for (std::size_t c = 0; c < columns_.size(); ++c) {
-    const std::size_t cells = std::size_t{subsets_} * columns_[c].width;
-    if (c < numbers.size() && numbers[c] != nullptr) std::fill_n(numbers[c], cells, kNaN);
-    if (c < texts.size() && texts[c] != nullptr) std::fill_n(texts[c], cells, kNoId);
+  // Compressed subsets share one layout: each rank of a column is one item for
+  // every subset, so every cell is written below and needs no padding first.
+  if (!decoded.compressed()) {
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      const std::size_t cells = std::size_t{subsets_} * columns_[c].width;
+      if (c < numbers.size() && numbers[c] != nullptr) std::fill_n(numbers[c], cells, kNaN);
+      if (c < texts.size() && texts[c] != nullptr) std::fill_n(texts[c], cells, kNoId);
+    }
   }
   const auto number_cells = [&](uint32_t c) { return c < numbers.size() ? numbers[c] : nullptr; };
   const auto text_cells = [&](uint32_t c) { return c < texts.size() ? texts[c] : nullptr; };

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "decode/decoded_result.hpp"
@@ -65,6 +66,8 @@ class ArrayPlan {
   // Column lookup by descriptor and association, open addressing.
   std::vector<uint64_t> slot_keys_;
   std::vector<uint32_t> slot_columns_;
+  // The names taken so far, so that a new column's name is checked in one lookup.
+  std::unordered_set<std::string> names_;
 };
 
 }  // namespace tarnwel

@@ -2,6 +2,8 @@
 #include "lib/decoded_message_type.hpp"
 
 #include <memory>
+#include <mutex>
+#include <string_view>
 #include <optional>
 #include <vector>
 
@@ -26,14 +28,25 @@ namespace {
 struct Decode {
   HeldBuffer buffer;
   PyRef tables;
+  const TableSet* table_set = nullptr;
   std::optional<DecodedResult> result;
+  std::mutex plan_mutex;  // threads sharing one message build its plan once
   std::optional<ArrayPlan> plan;
 
+  // Call without the interpreter lock: the plan is built from core data only,
+  // and a thread waiting on the mutex must not hold the lock the builder needs.
   const ArrayPlan& array_plan() {
-    if (!plan) plan.emplace(*result, table_set_of(tables.get()));
+    std::lock_guard<std::mutex> guard(plan_mutex);
+    if (!plan) plan.emplace(*result, *table_set);
     return *plan;
   }
 };
+
+const ArrayPlan& plan_of(Decode& decode) {
+  const ArrayPlan* plan = nullptr;
+  without_lock([&] { plan = &decode.array_plan(); });
+  return *plan;
+}
 
 struct DecodedMessageObject {
   PyObject_HEAD
@@ -70,7 +83,7 @@ PyObject* method_values(PyObject* self, PyObject*) {
 // [(name, descriptor, associated, text, width), ...] in the order first met.
 PyObject* method_columns(PyObject* self, PyObject*) {
   return guarded([&]() -> PyObject* {
-    const ArrayPlan& plan = decode_of(self).array_plan();
+    const ArrayPlan& plan = plan_of(decode_of(self));
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(plan.columns().size())));
     if (!list) return nullptr;
     Py_ssize_t i = 0;
@@ -114,7 +127,7 @@ PyObject* text_list(const uint32_t* ids, std::size_t count, TextObjects& texts) 
 PyObject* method_arrays(PyObject* self, PyObject* indices) {
   return guarded([&]() -> PyObject* {
     Decode& decode = decode_of(self);
-    const ArrayPlan& plan = decode.array_plan();
+    const ArrayPlan& plan = plan_of(decode);
     const std::size_t columns = plan.columns().size();
     std::vector<uint32_t> wanted;
     if (!convert_code_list(indices, "columns", &wanted)) return nullptr;
@@ -157,7 +170,7 @@ PyObject* method_arrays(PyObject* self, PyObject* indices) {
 PyObject* method_long_rows(PyObject* self, PyObject*) {
   return guarded([&]() -> PyObject* {
     Decode& decode = decode_of(self);
-    const ArrayPlan& plan = decode.array_plan();
+    const ArrayPlan& plan = plan_of(decode);
     const std::size_t rows = plan.long_row_count();
     ArrayPlan::LongRows cells{};
     PyRef subset = new_cells(rows, &cells.subset);
@@ -174,6 +187,100 @@ PyObject* method_long_rows(PyObject* self, PyObject*) {
     if (!text) return nullptr;
     return PyTuple_Pack(6, subset.get(), column.get(), rank.get(), descriptor.get(), number.get(),
                         text.get());
+  });
+}
+
+// The first column whose key or six-digit code (with the associated-field suffix
+// where it applies) is `key`; kNoId when none is.
+uint32_t find_column(const ArrayPlan& plan, std::string_view key) {
+  constexpr std::string_view kSuffix = "->associatedField";
+  const bool associated = key.size() == 6 + kSuffix.size() && key.substr(6) == kSuffix;
+  uint32_t code = kNoId;
+  if (key.size() == 6 || associated) {
+    uint32_t number = 0;
+    bool digits = true;
+    for (char c : key.substr(0, 6)) {
+      digits = digits && c >= '0' && c <= '9';
+      number = number * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (digits) code = number;
+  }
+  const std::vector<ArrayColumn>& columns = plan.columns();
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    if (columns[c].name == key ||
+        (columns[c].descriptor == code && columns[c].associated == associated)) {
+      return static_cast<uint32_t>(c);
+    }
+  }
+  return kNoId;
+}
+
+// take(keys): [(key, cells, text, width), ...] for the keys found, in the caller's
+// order (every column under its key when keys is None); cells as arrays() gives
+// them. One call with one release of the lock for the plan and one for the fill.
+PyObject* method_take(PyObject* self, PyObject* keys) {
+  return guarded([&]() -> PyObject* {
+    Decode& decode = decode_of(self);
+    const ArrayPlan& plan = plan_of(decode);
+    const std::vector<ArrayColumn>& columns = plan.columns();
+    std::vector<PyRef> names;
+    std::vector<uint32_t> chosen;
+    if (keys == Py_None) {
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        names.push_back(PyRef::steal(PyUnicode_FromStringAndSize(
+            columns[c].name.data(), static_cast<Py_ssize_t>(columns[c].name.size()))));
+        if (!names.back()) return nullptr;
+        chosen.push_back(static_cast<uint32_t>(c));
+      }
+    } else {
+      PyRef sequence = PyRef::steal(PySequence_Fast(keys, "keys must be a sequence of str"));
+      if (!sequence) return nullptr;
+      const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
+      for (Py_ssize_t k = 0; k < count; ++k) {
+        PyObject* key = PySequence_Fast_GET_ITEM(sequence.get(), k);
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
+        if (text == nullptr) {
+          PyErr_Clear();  // like a key no column has: not a str, or not encodable
+          continue;
+        }
+        const uint32_t c = find_column(plan, std::string_view(text, static_cast<std::size_t>(size)));
+        if (c == kNoId) continue;
+        names.push_back(PyRef::borrow(key));
+        chosen.push_back(c);
+      }
+    }
+    std::vector<double*> numbers(columns.size(), nullptr);
+    std::vector<uint32_t*> text_ids(columns.size(), nullptr);
+    std::vector<PyRef> number_arrays(columns.size());
+    std::vector<std::vector<uint32_t>> text_cells(columns.size());
+    for (uint32_t c : chosen) {
+      const std::size_t cells = std::size_t{plan.subsets()} * columns[c].width;
+      if (columns[c].text) {
+        text_cells[c].resize(cells);
+        text_ids[c] = text_cells[c].data();
+      } else if (!number_arrays[c]) {
+        number_arrays[c] = new_cells(cells, &numbers[c]);
+        if (!number_arrays[c]) return nullptr;
+      }
+    }
+    without_lock([&] { plan.fill(*decode.result, numbers, text_ids); });
+    TextObjects texts(*decode.result);
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(chosen.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+      const uint32_t c = chosen[i];
+      PyRef cells = PyRef::steal(columns[c].text
+                                     ? text_list(text_ids[c], text_cells[c].size(), texts)
+                                     : Py_NewRef(number_arrays[c].get()));
+      if (!cells) return nullptr;
+      PyObject* item = Py_BuildValue("(OOOk)", names[i].get(), cells.get(),
+                                     columns[c].text ? Py_True : Py_False,
+                                     static_cast<unsigned long>(columns[c].width));
+      if (item == nullptr) return nullptr;
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
   });
 }
 
@@ -194,6 +301,8 @@ PyMethodDef decoded_message_methods[] = {
     {"columns", method_columns, METH_NOARGS,
      "columns()\n--\n\n(name, descriptor, associated, text, width) of every array."},
     {"arrays", method_arrays, METH_O, "arrays(columns)\n--\n\nThe cells of the given columns."},
+    {"take", method_take, METH_O,
+     "take(keys)\n--\n\n(key, cells, text, width) of each key found; None: every column."},
     {"long_rows", method_long_rows, METH_NOARGS, "long_rows()\n--\n\nOne row per value."},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -244,6 +353,7 @@ PyObject* reader_decode(PyObject* module, PyObject* const* args, Py_ssize_t narg
     if (!checked_range(decode->buffer.bytes(), start, record.total_length, &bytes)) return nullptr;
     decode->tables = PyRef::borrow(bound[3]);
     const TableSet& tables = table_set_of(bound[3]);
+    decode->table_set = &tables;
     std::optional<Result<DecodedResult>> decoded;
     // The core touches no Python object; the buffer and tables are held above.
     without_lock([&] {

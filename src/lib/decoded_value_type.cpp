@@ -157,17 +157,48 @@ PyTypeObject* create_decoded_value_type(PyObject* module) {
   return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &value_spec, nullptr));
 }
 
+namespace {
+
+// The str of each name and meaning met, by the pointer's id in the result or by
+// compressed item, so that a value costs an index rather than a hash lookup.
+class NameObjects {
+ public:
+  NameObjects(StringCache& strings, std::size_t count) : strings_(strings), objects_(count) {}
+  // Borrowed from the StringCache; null with an exception set on failure.
+  PyObject* get(std::size_t slot, const std::string* name) {
+    if (objects_[slot] == nullptr) objects_[slot] = strings_.get(name);
+    return objects_[slot];
+  }
+
+ private:
+  StringCache& strings_;
+  std::vector<PyObject*> objects_;
+};
+
+}  // namespace
+
 PyObject* new_decoded_value_list(PyTypeObject* type, const DecodedResult& decoded,
                                  StringCache& strings) {
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(decoded.size())));
   if (!list) return nullptr;
   TextObjects texts(decoded);
+  const bool compressed = decoded.compressed();
+  // Uncompressed: names and meanings by their ids; compressed: names by item.
+  NameObjects names(strings, compressed ? decoded.items().size() : decoded.strings().size());
+  const std::size_t items = decoded.items().size();
+  const ValueColumns& columns = decoded.values();
   Py_ssize_t i = 0;
   bool failed = false;
   decoded.for_each_flat([&](const DecodedValue& record) {
     if (failed) return;
-    PyObject* name = strings.get(record.name);
-    PyObject* meaning = record.meaning != nullptr ? strings.get(record.meaning) : nullptr;
+    const auto at = static_cast<std::size_t>(i);
+    PyObject* name = compressed ? names.get(at % items, record.name)
+                                : names.get(columns.names[at], record.name);
+    PyObject* meaning = nullptr;
+    if (record.meaning != nullptr) {
+      meaning = compressed ? strings.get(record.meaning)
+                           : names.get(columns.meanings[at], record.meaning);
+    }
     PyObject* text = record.has_text() ? texts.get(record.text_index) : nullptr;
     PyObject* value = nullptr;
     if (name != nullptr && (record.meaning == nullptr || meaning != nullptr) &&
