@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import re
 from dataclasses import dataclass
-from collections.abc import Mapping, Sequence
+from collections.abc import Collection, Mapping, Sequence
 from typing import Union, cast
 
 import numpy as np
@@ -204,6 +204,18 @@ def shape(pieces: Sequence[tuple[int, Mapping[str, Part]]]) -> tuple[int, list[s
     """Rows and column names of the pieces once stacked."""
     rows = sum(count for count, _ in pieces)
     return rows, list(dict.fromkeys(name for _, arrays in pieces for name in arrays))
+
+
+def joined_dtype(dtypes: Collection[np.dtype], gaps: bool) -> np.dtype:
+    """The dtype `combine` gives a column whose pieces have `dtypes`, some pieces lacking it
+    where `gaps`."""
+    kind = next(iter(dtypes)) if len(set(dtypes)) == 1 else np.dtype(object)
+    return np.dtype(np.float64) if gaps and kind.kind in "iu" else kind
+
+
+def missing(dtype: np.dtype, count: int) -> np.ndarray:
+    """`count` missing cells of a column of `dtype`, as `combine` fills a piece that lacks it."""
+    return _missing(dtype, count)
 
 
 def _kind(parts: list[np.ndarray | None]) -> np.dtype:

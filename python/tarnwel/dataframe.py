@@ -155,7 +155,10 @@ class FrameBuilder:
         errors: str = "raise",
         max_values: int = DEFAULT_MAX_VALUES,
         on_message: Callable[[Message], None] | None = None,
+        on_batch: Callable[[int, dict[str, np.ndarray]], None] | None = None,
     ) -> None:
+        """`on_batch`, when given, takes each filtered batch (rows, columns) as it is made, in
+        place of `frame`: a writer that streams them holds one batch at a time."""
         check_policy(errors)
         self.query = query
         self.counts = FrameCounts()
@@ -163,6 +166,7 @@ class FrameBuilder:
         self._errors = errors
         self._max_values = max_values
         self._on_message = on_message
+        self._on_batch = on_batch
         self._batch = Batch()
         self._results: list[tuple[int, dict[str, np.ndarray]]] = []
         self._elements: dict[str, tuple[int, bool, str | None, str | None]] = {}
@@ -286,7 +290,10 @@ class FrameBuilder:
             if source in arrays:
                 kept[name] = arrays[source] if mask is None else arrays[source][mask]
         # Kept even without rows: the columns' dtypes stay known.
-        self._results.append((rows, kept))
+        if self._on_batch is not None:
+            self._on_batch(rows, kept)
+        else:
+            self._results.append((rows, kept))
         written = int(np.count_nonzero(np.diff(sequence))) + 1 if rows else 0
         self.counts.rows += rows
         self.counts.written += written
@@ -311,23 +318,23 @@ class FrameBuilder:
             mask &= conditions.column_mask(name, condition, series)
         return mask
 
+    def finish(self) -> None:
+        """Hands the last batch to `on_batch`; call once, after the last `read`."""
+        self._flush()
+
     def frame(self) -> "pd.DataFrame":
         """The frame of every message read; call once, after the last `read`."""
         pd = require_pandas()
         self._flush()
         rows, names = shape(self._results)
-        if rows * len(names) > MAX_CELLS:
-            raise ValueError(
-                f"the frame would have {rows} rows of {len(names)} columns, more than "
-                f"{MAX_CELLS} cells; choose columns, or the long layout"
-            )
+        check_size(rows, len(names))
         rows, arrays = combine(self._results)
         self._results = []
         names = self.query.output_names(arrays)
         for name in names:
             if name not in arrays:
-                arrays[name] = _empty_column(name, rows)
-        frame = _frame(pd, names, arrays, rows)
+                arrays[name] = empty_column(name, rows)
+        frame = make_frame(pd, names, arrays, rows)
         frame.attrs.update(self._attrs(names))
         return frame
 
@@ -352,7 +359,16 @@ class FrameBuilder:
         return {"descriptor": code, "name": name, "unit": unit}
 
 
-def _frame(pd: Any, names: list[str], arrays: dict[str, np.ndarray], rows: int) -> "pd.DataFrame":
+def check_size(rows: int, columns: int) -> None:
+    """Refuses a frame of more than MAX_CELLS cells, before it is made."""
+    if rows * columns > MAX_CELLS:
+        raise ValueError(
+            f"the frame would have {rows} rows of {columns} columns, more than "
+            f"{MAX_CELLS} cells; choose columns, or the long layout"
+        )
+
+
+def make_frame(pd: Any, names: list[str], arrays: dict[str, np.ndarray], rows: int) -> "pd.DataFrame":
     """The columns as a frame, one 2-D block per dtype: a frame built column by column costs
     pandas tens of microseconds a column, and a sounding may have 50,000 of them."""
     groups: dict[np.dtype, list[str]] = {}
@@ -379,7 +395,7 @@ def _cells(cells: Any, text: bool) -> np.ndarray:
     return np.frombuffer(cells, dtype=np.float64)
 
 
-def _empty_column(name: str, rows: int) -> np.ndarray:
+def empty_column(name: str, rows: int) -> np.ndarray:
     if name in ("message", "subset", "rank", "descriptor"):
         return np.zeros(rows, dtype=np.int64)
     if name == "data_datetime":

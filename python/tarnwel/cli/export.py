@@ -10,6 +10,7 @@ from typing import Any
 
 from tarnwel import filters as conditions
 from tarnwel.cli.common import add_common_options, say
+from tarnwel.cli.writers import WRITERS
 from tarnwel.dataframe import (
     LAYOUTS, FrameBuilder, HEADER_FILTER_FIELDS, Query, require_pandas, table_chooser,
 )
@@ -24,7 +25,15 @@ def add_command(subparsers: Any) -> None:
         "export", help="write BUFR messages as a table (Parquet, CSV or JSON lines)",
         description="Decode BUFR files into one table, one row per subset (or per value with "
                     "--layout long), and write it as Parquet (.parquet, needs pyarrow), CSV "
-                    "(.csv) or JSON lines (.jsonl, .ndjson, .json), chosen by OUT's suffix.",
+                    "(.csv) or JSON lines (.jsonl, .ndjson, .json), chosen by OUT's suffix. "
+                    "Messages are read and written a batch at a time, so memory is bounded by "
+                    "a batch, not by the input. Without --columns the wide layout has a "
+                    "column for every key met, in the order first met, empty in the rows "
+                    "before it first appears: JSON lines rows name the columns met up to "
+                    "their batch, while CSV and Parquet, which fix their columns before the "
+                    "first row, keep the batches in a temporary spool beside OUT until the "
+                    "last one is read. OUT is written under a temporary name and replaced "
+                    "only once complete.",
     )
     parser.add_argument("files", nargs="+", metavar="FILE", help="files of BUFR messages")
     parser.add_argument("-o", "--output", required=True, metavar="OUT", help="the table to write")
@@ -58,19 +67,6 @@ def output_format(path: str) -> str:
             "use .parquet, .csv, .jsonl, .ndjson or .json"
         )
     return FORMATS[suffix]
-
-
-def write(frame: Any, path: str, kind: str) -> None:
-    if kind == "parquet":
-        try:
-            import pyarrow  # type: ignore[import-untyped]  # noqa: F401
-        except ImportError:
-            raise ImportError("writing Parquet needs pyarrow: pip install 'tarnwel[parquet]'") from None
-        frame.to_parquet(path, engine="pyarrow", index=False)
-    elif kind == "csv":
-        frame.to_csv(path, index=False)
-    else:
-        frame.to_json(path, orient="records", lines=True, date_format="iso", date_unit="s")
 
 
 class Progress:
@@ -126,19 +122,24 @@ def run_export(args: argparse.Namespace) -> int:
         columns = [name for group in args.columns for name in group.split(",") if name]
     row_filters, header_filters = conditions.split_filters(dict(args.filters), HEADER_FILTER_FIELDS)
     query = Query.make(columns, row_filters, header_filters, args.layout)
+    fixed = None if query.layout == "wide" and query.requests is None else query.output_names(())
+    writer = WRITERS[kind](args.output, fixed)
     progress = Progress(args.files)
     builder = FrameBuilder(query, chooser=table_chooser(None, args.definitions), errors=args.errors,
-                           on_message=progress.message)
+                           on_message=progress.message, on_batch=writer.write)
     try:
         for number, path in enumerate(args.files):
             progress.start(number, path)
             with builder.reader(path) as reader:
                 builder.read(reader)
             progress.finish_file(number)
+        builder.finish()
+        writer.finish()
+    except BaseException:
+        writer.discard()
+        raise
     finally:
         progress.close()
-    frame = builder.frame()
-    write(frame, args.output, kind)
     counts = builder.counts
     say(f"{args.output}: {counts.rows} rows from {counts.written} messages written; "
         f"{counts.skipped} skipped, {counts.failed} failed")
