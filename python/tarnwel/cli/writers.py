@@ -172,7 +172,7 @@ class ParquetWriter(TableWriter):
             for rows, arrays in self._spool.aligned(names):
                 table = self._pa.Table.from_pandas(make_frame(self._pd, names, arrays, rows),
                                                    preserve_index=False)
-                if schema is None:
+                if writer is None:
                     schema = self._schema(table.schema)
                     writer = parquet.ParquetWriter(self._out, schema)
                 writer.write_table(table.cast(schema))
