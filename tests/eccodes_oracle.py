@@ -7,6 +7,35 @@ import eccodes as ec
 
 MISSING = -1e100  # ecCodes' missing value in numericValues
 
+# BufrMessage attribute -> ecCodes header key, for the fields of edition 4.
+HEADER_FIELDS = {
+    "total_length": "totalLength",
+    "section1_length": "section1Length",
+    "section2_length": "section2Length",
+    "section3_length": "section3Length",
+    "section4_length": "section4Length",
+    "edition": "edition",
+    "master_table_number": "masterTableNumber",
+    "originating_centre": "bufrHeaderCentre",
+    "originating_subcentre": "bufrHeaderSubCentre",
+    "update_sequence_number": "updateSequenceNumber",
+    "local_section_present": "localSectionPresent",
+    "data_category": "dataCategory",
+    "international_data_subcategory": "internationalDataSubCategory",
+    "local_data_subcategory": "dataSubCategory",
+    "master_tables_version_number": "masterTablesVersionNumber",
+    "local_tables_version_number": "localTablesVersionNumber",
+    "typical_year": "typicalYear",
+    "typical_month": "typicalMonth",
+    "typical_day": "typicalDay",
+    "typical_hour": "typicalHour",
+    "typical_minute": "typicalMinute",
+    "typical_second": "typicalSecond",
+    "number_of_subsets": "numberOfSubsets",
+    "observed_data": "observedData",
+    "compressed_data": "compressedData",
+}
+
 
 def split(raw, header_keys=(), values=False, header_editions=(4,)):
     """Every message ecCodes finds in `raw`, as a dict: offset, body (the message octets), edition, the requested
@@ -29,6 +58,21 @@ def split(raw, header_keys=(), values=False, header_editions=(4,)):
             finally:
                 ec.codes_release(h)
     return found
+
+
+def header_differences(message, header, fields=HEADER_FIELDS):
+    """Each field of `fields` (attribute -> key) and the unexpanded descriptors where our record and ecCodes'
+    header keys differ, as text."""
+    out = []
+    for attribute, key in fields.items():
+        ours, theirs = getattr(message, attribute), header[key]
+        if isinstance(ours, bool):
+            theirs = bool(theirs)
+        if ours != theirs:
+            out.append(f"{attribute}: {ours!r} != {theirs!r}")
+    if list(message.unexpanded_descriptors) != header["unexpandedDescriptors"]:
+        out.append(f"descriptors: {list(message.unexpanded_descriptors)} != {header['unexpandedDescriptors']}")
+    return out
 
 
 def unpack(h, item):

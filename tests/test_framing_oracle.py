@@ -8,46 +8,11 @@ oracle = pytest.importorskip("eccodes_oracle", reason="ecCodes is not installed"
 
 EXAMPLES = ["synop_uncompressed", "temp_uncompressed", "amv_compressed", "ship_local_section"]
 
-# BufrMessage attribute -> ecCodes header key.
-FIELDS = {
-    "total_length": "totalLength",
-    "section1_length": "section1Length",
-    "section2_length": "section2Length",
-    "section3_length": "section3Length",
-    "section4_length": "section4Length",
-    "edition": "edition",
-    "master_table_number": "masterTableNumber",
-    "originating_centre": "bufrHeaderCentre",
-    "originating_subcentre": "bufrHeaderSubCentre",
-    "update_sequence_number": "updateSequenceNumber",
-    "local_section_present": "localSectionPresent",
-    "data_category": "dataCategory",
-    "international_data_subcategory": "internationalDataSubCategory",
-    "local_data_subcategory": "dataSubCategory",
-    "master_tables_version_number": "masterTablesVersionNumber",
-    "local_tables_version_number": "localTablesVersionNumber",
-    "typical_year": "typicalYear",
-    "typical_month": "typicalMonth",
-    "typical_day": "typicalDay",
-    "typical_hour": "typicalHour",
-    "typical_minute": "typicalMinute",
-    "typical_second": "typicalSecond",
-    "number_of_subsets": "numberOfSubsets",
-    "observed_data": "observedData",
-    "compressed_data": "compressedData",
-}
+FIELDS = oracle.HEADER_FIELDS
 
 
 def differences(message, header):
-    out = []
-    for attribute, key in FIELDS.items():
-        ours, theirs = getattr(message, attribute), header[key]
-        if isinstance(ours, bool):
-            theirs = bool(theirs)
-        if ours != theirs:
-            out.append(f"{attribute}: {ours!r} != {theirs!r}")
-    if list(message.unexpanded_descriptors) != header["unexpandedDescriptors"]:
-        out.append(f"descriptors: {list(message.unexpanded_descriptors)} != {header['unexpandedDescriptors']}")
+    out = oracle.header_differences(message, header)
     # The data area lies inside section 4, right after its 4-octet header.
     s4 = message.section1_length + message.section2_length + message.section3_length + 8
     if (message.section4_data_offset, message.section4_data_length) != (s4 + 4, message.section4_length - 4):
