@@ -78,11 +78,20 @@ def test_table_errors_name_the_file_and_line(tmp_path, synop, layout, fault):
     assert str(plain.value) == text
 
 
-def test_command_line_prints_the_table_error_as_one_line(tmp_path, synop):
-    path = synop[0]
-    write_tables(tmp_path, {"element.table": ELEMENTS + BAD_NUMBER, "sequence.def": SEQUENCES})
-    result = subprocess.run([str(TARNWEL), "dump", str(path), "--definitions", str(tmp_path)],
+@pytest.mark.parametrize("command", ["dump", "lookup"])
+def test_command_line_prints_the_table_error_as_one_line(tmp_path, synop, command):
+    path, table_number, version = synop
+    files = {"element.table": ELEMENTS + BAD_NUMBER, "sequence.def": SEQUENCES}
+    text = 'csv/table parse error: bad i64 "zero": invalid digit found in string'
+    if command == "dump":
+        tables = tmp_path
+        args, where = ["dump", str(path)], f"{path}: message 0 at offset 0: "
+    else:
+        tables = tmp_path / "bufr" / "tables" / str(table_number) / "wmo" / str(version)
+        args, where = ["lookup", "--master-version", str(version), "001001"], ""
+    tables.mkdir(parents=True, exist_ok=True)
+    write_tables(tables, files)
+    result = subprocess.run([str(TARNWEL), *args, "--definitions", str(tmp_path)],
                             capture_output=True, text=True, timeout=120)
     assert (result.returncode, result.stdout) == (1, "")
-    assert result.stderr == (f"tarnwel: {path}: message 0 at offset 0: {tmp_path / 'element.table'}:2: "
-                             'csv/table parse error: bad i64 "zero": invalid digit found in string\n')
+    assert result.stderr == f"tarnwel: {where}{tables / 'element.table'}:2: {text}\n"

@@ -10,6 +10,7 @@ from pathlib import Path
 from typing import IO, Any
 
 import _tarnwel
+from tarnwel import _core
 from tarnwel.cli.common import say
 from tarnwel.tables import default_definitions_root
 
@@ -60,7 +61,8 @@ def master_tables(root: str | None, version: int | None) -> tuple[int, _tarnwel.
     elif version not in versions:
         raise ValueError(f"{root}: no master tables version {version} "
                          f"(there are {versions[0]} to {versions[-1]})")
-    return version, _tarnwel.TableSet.from_eccodes(str(wmo / str(version)))
+    # The reading API's loader, so that a broken table file is named with its line.
+    return version, _core.load_eccodes(str(wmo / str(version)))
 
 
 def _listdir(path: Path) -> list[str]:
