@@ -126,3 +126,25 @@ def test_wmo_bufr4_csv(wmo_csv_dir):
     assert (tables.element_count, tables.sequence_count) == (len(elements), len(sequences))
     assert all(fields_of(tables.get_element(code)) == fields for code, fields in elements.items())
     assert all(tables.get_sequence(code).members == members for code, members in sequences.items())
+
+
+@pytest.mark.xfail(strict=True, raises=ValueError,
+                   reason="the reading API takes no WMO CSV directory as a table location, so its row errors "
+                          "cannot name their file and line there")
+@pytest.mark.parametrize(
+    "name, text, message",
+    [
+        ("BUFRCREX_TableB_en_01.csv", B_HEADER + b_row(reference=""),
+         'bad i64 "": cannot parse integer from empty string'),
+        ("BUFR_TableD_en_01.csv", D_HEADER + "1,t,301001,x,y,\n",
+         'bad descriptor code "": cannot parse integer from empty string'),
+    ],
+)
+def test_wmo_csv_row_errors_name_file_and_line_in_the_reading_api(tmp_path, data_dir, name, text, message):
+    import tarnwel
+
+    write(tmp_path / "csv" / name, text)
+    with pytest.raises(tarnwel.DecodeError) as raised:
+        for decoded in tarnwel.open(data_dir / "synop_uncompressed.bufr", definitions=tmp_path / "csv"):
+            decoded.values()
+    assert raised.value.text == f"{tmp_path / 'csv' / name}:2: {PREFIX}{message}"
