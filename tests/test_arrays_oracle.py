@@ -16,16 +16,14 @@ array of the same key. Where the two readers are meant to differ, the rule is na
   names the others by code, so ecCodes' array is compared with our columns of that key taken together.
 """
 
-import os
 import re
 import warnings
 
 import numpy as np
 import pytest
 
-os.environ["ECCODES_BUFR_MULTI_ELEMENT_CONSTANT_ARRAYS"] = "1"
-ec = pytest.importorskip("eccodes", reason="ecCodes is not installed")
-oracle = pytest.importorskip("eccodes_oracle", reason="ecCodes is not installed")
+oracle = pytest.importorskip("eccodes_oracle", reason="ecCodes is not installed")  # sets ecCodes' environment
+ec = oracle.ec
 
 import tarnwel  # noqa: E402
 from tarnwel.message import ASSOCIATED_SUFFIX  # noqa: E402
@@ -33,6 +31,7 @@ from tarnwel.message import ASSOCIATED_SUFFIX  # noqa: E402
 LONG_MISSING = 2147483647  # ecCodes' missing value of an integer key
 QUALITY_OPERATORS = {222000, 223000, 224000, 225000, 232000}
 SIGNIFICANCE = "associatedFieldSignificance"
+DATA_PRESENT = 31031
 # Broken messages we refuse while ecCodes prints an error and reads on: data that end before the descriptors
 # do, and a local sequence with no table.
 REFUSED = re.compile(r"not enough bits while reading section 4 at bit|descriptor \d{6} was not found in Table D")
@@ -44,12 +43,12 @@ def normal_text(text):
     return "" if text is None else "".join(c if ord(c) < 128 else "?" for c in text).rstrip("\0 ")
 
 
-def quality_rows(message, rows):
+def quality_rows(message, count):
     """True for each row of `to_long` met after the first bitmap operator of the first subset, or in a later
     subset of a message that has one; None when the message has no bitmap."""
     if not QUALITY_OPERATORS & set(message.tables.expand(message.unexpanded_descriptors)):
         return None
-    after = np.ones(len(rows), dtype=bool)
+    after = np.ones(count, dtype=bool)
     row = 0
     for value in message.values():
         if value.descriptor in QUALITY_OPERATORS:
@@ -66,7 +65,7 @@ def ours_by_key(message, arrays):
     long = message.to_long()
     compressed = message.compressed_data
     subsets = message.number_of_subsets if compressed else 1
-    after = quality_rows(message, long["subset"])
+    after = quality_rows(message, len(long["subset"]))
     columns = message.columns()
     position = {column.name: i for i, column in enumerate(columns)}
     keys, group = {}, []
@@ -102,7 +101,7 @@ def ours_by_key(message, arrays):
     return out, after is not None
 
 
-def eccodes_cells(h, key, text, per_rank, ranked, most=None):
+def eccodes_cells(h, key, text, per_rank, ranked, most=None, data_present=False):
     """ecCodes' values of `key` (ranked: rank by rank, `most` cells at most), as floats with NaN where
     missing, or as texts."""
     def get(name):
@@ -117,7 +116,7 @@ def eccodes_cells(h, key, text, per_rank, ranked, most=None):
     rank = 1
     while (most is None or len(cells) < most) and ec.codes_is_defined(h, f"#{rank}#{key}"):
         found = list(get(f"#{rank}#{key}"))
-        cells.extend(found * per_rank if len(found) == 1 else found)  # CONSTANT_BITMAP
+        cells.extend(found * per_rank if data_present and len(found) == 1 else found)  # CONSTANT_BITMAP
         rank += 1
     return cells if text else np.array(cells, dtype=np.float64)
 
@@ -164,11 +163,13 @@ def disagreements(message, body):
             if quality:
                 keep = int(np.argmin(comparable)) if not comparable.all() else len(comparable)
                 ours = ours[:keep]
-                theirs = eccodes_cells(h, key, text, per_rank, ranked=True, most=keep)[:keep]
+                theirs = eccodes_cells(h, key, text, per_rank, ranked=True, most=keep,
+                                       data_present=descriptors == [DATA_PRESENT])[:keep]
             else:
                 theirs = eccodes_cells(h, key, text, per_rank, ranked=False)
                 if len(theirs) != len(ours):  # HEADER_FIRST
-                    theirs = eccodes_cells(h, key, text, per_rank, ranked=True)
+                    theirs = eccodes_cells(h, key, text, per_rank, ranked=True,
+                                           data_present=descriptors == [DATA_PRESENT])
             if len(theirs) != len(ours):
                 problems.append(f"{key}: {len(ours)} cells, ecCodes has {len(theirs)}")
                 continue
