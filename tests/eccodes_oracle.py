@@ -1,12 +1,9 @@
 """ecCodes as an independent reader of the same messages: splitting, header keys and decoded values."""
 
 import math
-import os
 import tempfile
 
-# Before ecCodes starts: a compressed column whose values are all equal comes back whole, not as one value.
-os.environ.setdefault("ECCODES_BUFR_MULTI_ELEMENT_CONSTANT_ARRAYS", "1")
-import eccodes as ec  # noqa: E402
+import eccodes as ec
 
 MISSING = -1e100  # ecCodes' missing value in numericValues
 
