@@ -25,7 +25,8 @@ PyMethodDef kReaderFunctions[] = {
     {"absent_header_fields", as_cfunction<reader_absent_header_fields>(), kFastcall,
      "absent_header_fields(message)\n--\n\n"},
     {"decode_take", as_cfunction<reader_decode_take>(), kFastcall,
-     "decode_take(buffer, start, message, tables, max_values, keys)\n--\n\n"},
+     "decode_take(buffer, start, message, tables, max_values, keys, decoder)\n--\n\n"},
+    {"key_decoder", as_cfunction<reader_key_decoder>(), kFastcall, "key_decoder(tables)\n--\n\n"},
     TARNWEL_READER_TABLE_FUNCTIONS,
     {nullptr, nullptr, 0, nullptr},
 };
