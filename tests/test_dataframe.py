@@ -182,13 +182,46 @@ def test_long_layout_pivots_back_to_the_wide_frame(corpus_dir):
         assert wide.notna().sum().sum() <= len(long)
 
 
-@pytest.mark.parametrize("rows", [1, 7])
-def test_batches_of_any_size_give_the_same_frame(corpus_dir, monkeypatch, rows):
+@pytest.mark.parametrize("rows", [1, 7, None])
+def test_batches_of_any_size_and_chosen_columns_give_the_same_frame(corpus_dir, monkeypatch, rows):
+    """Chosen columns are gathered by another path (cells joined per group of alike messages)
+    than every column; both must give the same cells, whatever the batches."""
     files = [p for p in corpus_files(corpus_dir, 10_000) if readable(p)][:40]
     whole = tarnwel.read_dataframe(files)
-    monkeypatch.setattr(dataframe, "BATCH_ROWS", rows)
-    pd.testing.assert_frame_equal(tarnwel.read_dataframe(files), whole)
-    assert whole.shape[0] > 40 and whole.shape[1] > 100
+    # Names by code are left out: only the path of every column resolves them.
+    chosen = [name for name in whole.columns if not RANKED.sub(r"\2", name)[0].isdigit()][::3]
+    if rows is not None:
+        monkeypatch.setattr(dataframe, "BATCH_ROWS", rows)
+        pd.testing.assert_frame_equal(tarnwel.read_dataframe(files), whole)
+    pd.testing.assert_frame_equal(tarnwel.read_dataframe(files, chosen), whole[chosen])
+    assert whole.shape[0] > 40 and whole.shape[1] > 100 and len(chosen) > 50
+    assert set(whole[chosen].dtypes.astype(str)) == {"float64", "object"}
+
+
+def test_decode_take_finds_the_columns_take_finds_over_the_corpus(corpus_dir):
+    """The core's lookup of a few keys, without naming every column, against the arrays."""
+    from tarnwel import _core
+
+    compared = 0
+    # Kept from file to file: each keeps the entries of the tables it was made for.
+    decoders = {}
+    for path in corpus_files(corpus_dir):
+        with tarnwel.open(path, errors="skip") as reader:
+            for message in reader:
+                try:
+                    decoded = message.decoded()
+                except tarnwel.DecodeError:
+                    continue
+                names = [column[0] for column in decoded.columns() if not column[0][0].isdigit()]
+                # The caller's order, and a key no message has.
+                keys = [*names[::-1], "nothingOfThatName"]
+                tables = message.tables
+                decoder = decoders.setdefault(id(tables), _core.key_decoder(tables))
+                found = _core.decode_take(message._buffer, message._start, message.record,
+                                          tables, reader.max_values, keys, decoder)
+                assert found == (decoded.subsets, decoded.take(keys), decoded.unknown_local), path.name
+                compared += len(names)
+    assert compared > 10_000
 
 
 SYNOP_COLUMNS = ["stationOrSiteName", "latitude", "airTemperature", "#2#cloudAmount", "message", "subset"]
@@ -251,6 +284,25 @@ def test_missing_texts_are_none_and_empty_sources_give_typed_empty_frames(data_d
     frame = tarnwel.read_dataframe(empty, ["latitude", "message", "data_datetime", "stationOrSiteName"])
     assert frame.shape == (0, 4)
     assert frame.dtypes.astype(str).tolist() == ["float64", "int64", "datetime64[us]", "float64"]
+
+
+def test_columns_no_message_has_are_missing_in_the_wide_layout(data_dir, tmp_path):
+    """Names of the long layout's columns are keys like any other in the wide one; only
+    message and subset are computed there."""
+    names = ["rank", "descriptor", "key", "text", "message", "subset"]
+    path = data_dir / "synop_uncompressed.bufr"
+    frame = tarnwel.read_dataframe(path, names)
+    assert frame.dtypes.astype(str).tolist() == ["float64"] * 4 + ["int64"] * 2
+    assert frame[names[:4]].isna().all().all()
+    assert frame[["message", "subset"]].values.tolist() == [[0, 0], [0, 1], [0, 2]]
+    empty = tmp_path / "empty.bufr"
+    empty.write_bytes(b"")
+    frame = tarnwel.read_dataframe(empty, names)
+    assert frame.dtypes.astype(str).tolist() == ["float64"] * 4 + ["int64"] * 2
+    out = tmp_path / "out.csv"
+    subprocess.run([sys.executable, "-m", "tarnwel", "export", str(path), "-o", str(out),
+                    "--columns", ",".join(names)], check=True, capture_output=True, timeout=120)
+    assert out.read_text().splitlines() == [",".join(names), ",,,,0,0", ",,,,0,1", ",,,,0,2"]
 
 
 @pytest.mark.parametrize(

@@ -144,14 +144,23 @@ class Batch:
         self._names = set()
         counts = np.array([rows for _, _, rows, _ in pieces], dtype=np.int64)
         rows, arrays = combine([(rows, arrays) for _, _, rows, arrays in pieces])
-        starts = np.cumsum(counts) - counts
-        arrays["\0sequence"] = np.repeat(np.array([piece[0] for piece in pieces], dtype=np.int64), counts)
-        arrays["\0message"] = np.repeat(np.array([piece[1] for piece in pieces], dtype=np.int64), counts)
-        arrays["\0subset"] = np.arange(rows, dtype=np.int64) - np.repeat(starts, counts)
+        arrays.update(row_indexes([piece[:3] for piece in pieces], counts))
         return rows, arrays
 
     def __len__(self) -> int:
         return len(self.pieces)
+
+
+def row_indexes(pieces: Sequence[tuple[int, int, int]], counts: np.ndarray) -> dict[str, np.ndarray]:
+    """The internal columns of pieces (sequence, message, rows): ``\\0sequence`` (the piece),
+    ``\\0message`` and ``\\0subset``, one cell per row."""
+    rows = int(counts.sum())
+    starts = np.cumsum(counts) - counts
+    return {
+        "\0sequence": np.repeat(np.array([piece[0] for piece in pieces], dtype=np.int64), counts),
+        "\0message": np.repeat(np.array([piece[1] for piece in pieces], dtype=np.int64), counts),
+        "\0subset": np.arange(rows, dtype=np.int64) - np.repeat(starts, counts),
+    }
 
 
 def combine(pieces: Sequence[tuple[int, Mapping[str, Part]]]) -> tuple[int, dict[str, np.ndarray]]:

@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import operator
 import os
+import re
 from collections import Counter
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from dataclasses import dataclass, field
@@ -17,6 +18,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 
 import _tarnwel
+from tarnwel import _core
 from tarnwel import filters as conditions
 from tarnwel.columns import (
     COMPUTED_COLUMNS, LONG_COLUMNS, Batch, Request, column_name, combine, computed_column,
@@ -27,6 +29,7 @@ from tarnwel.message import HEADER_FIELDS, Message
 from tarnwel.reader import DEFAULT_MAX_VALUES, Reader
 from tarnwel.sources import Source
 from tarnwel.tables import PathLike, TableChooser
+from tarnwel.wide_batch import TakenBatch
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -38,6 +41,8 @@ HEADER_FILTER_FIELDS = frozenset(HEADER_FIELDS) | {"index", "offset", "length"}
 # A batch is filtered and trimmed once it holds this many rows or cells.
 BATCH_ROWS = 1 << 16
 BATCH_CELLS = 1 << 22
+# Keys that `DecodedMessage.take` also finds by descriptor code; a frame finds columns by name.
+_CODE_KEY = re.compile(r"[0-9]{6}(->associatedField)?")
 # The most cells a frame may have (4 GiB of float64): a wide frame of unlike messages has a
 # column for every key and rank of any of them, and every row has them all.
 MAX_CELLS = 1 << 29
@@ -84,6 +89,10 @@ class Query:
     computed: list[str] = field(default_factory=list)
     # Element key -> the ranks to keep; None: every key and rank.
     ranks: dict[str, set[int]] | None = None
+    # The keys to take from each message in one call, when every one is a name.
+    keys: list[str] | None = None
+    # No key starts with a digit: none can be the name of a column named by its code.
+    plain_keys: bool = False
 
     @classmethod
     def make(
@@ -134,6 +143,9 @@ class Query:
             for key in computed_dependencies(name):
                 ranks.setdefault(key, set()).add(1)
         self.ranks = ranks
+        if not any(_CODE_KEY.fullmatch(key) for key in ranks):
+            self.keys = list(ranks)
+            self.plain_keys = not any(key[0].isdigit() for key in ranks)
 
     def output_names(self, batch_names: Iterable[str]) -> list[str]:
         """The columns of a batch that the frame shows, in order."""
@@ -167,10 +179,12 @@ class FrameBuilder:
         self._max_values = max_values
         self._on_message = on_message
         self._on_batch = on_batch
-        self._batch = Batch()
+        self._batch: Batch | TakenBatch = Batch() if query.keys is None else TakenBatch(query.ranks or {})
         self._results: list[tuple[int, dict[str, np.ndarray]]] = []
         self._elements: dict[str, tuple[int, bool, str | None, str | None]] = {}
         self._sequence = 0
+        # One core decoder per table set: it keeps table entries from message to message.
+        self._decoders: dict[int, Any] = {}
 
     def reader(self, source: Source) -> Reader:
         return Reader(source, chooser=self._chooser, errors=self._errors,  # type: ignore[arg-type]
@@ -194,7 +208,9 @@ class FrameBuilder:
             except DecodeError as error:
                 reader.failed(error)
             else:
-                self._batch.add(self._sequence, first_index + message.index, *piece)
+                keys = self._batch.add(self._sequence, first_index + message.index, *piece)
+                if keys is not None:
+                    self._remember_keys(message, keys)
                 self._sequence += 1
                 if self._batch.rows >= BATCH_ROWS or self._batch.cells >= BATCH_CELLS:
                     self._flush()
@@ -208,10 +224,42 @@ class FrameBuilder:
                 return False
         return True
 
-    def _piece(self, message: Message) -> tuple[int, dict[str, Any]]:
+    def _piece(self, message: Message) -> tuple[int, Any]:
         if self.query.layout == "long":
             return self._long_piece(message)
+        if self.query.keys is not None:
+            return self._taken_piece(message, self.query.keys)
         return self._wide_piece(message)
+
+    def _taken_piece(self, message: Message, keys: list[str]) -> tuple[int, list[Any]]:
+        """The cells of `keys`, found by the core without naming every column of the message
+        first (which costs more than the decode); the message's own decode gives the error or
+        the warning of a message that has one, and resolves keys that may be codes."""
+        if self.query.plain_keys:
+            tables = message.tables
+            decoder = self._decoders.get(id(tables))
+            if decoder is None:
+                # Keeps the tables alive, so their id stays theirs.
+                decoder = self._decoders[id(tables)] = _core.key_decoder(tables)
+            try:
+                subsets, taken, unknown = _core.decode_take(
+                    message._buffer, message._start, message.record, tables,
+                    self._max_values, keys, decoder)
+            except ValueError:
+                pass
+            else:
+                if not unknown:
+                    return subsets, taken
+        decoded = message.decoded()
+        return decoded.subsets, decoded.take(keys)
+
+    def _remember_keys(self, message: Message, keys: tuple[str, ...]) -> None:
+        """The elements behind taken keys met for the first time."""
+        new = set(keys) - self._elements.keys()
+        if new:
+            for key, descriptor, associated, _, _ in message.decoded().columns():
+                if key in new:
+                    self._remember(message, key, descriptor, associated)
 
     def _wide_piece(self, message: Message) -> tuple[int, dict[str, Any]]:
         decoded = message.decoded()
@@ -289,6 +337,10 @@ class FrameBuilder:
             source = self._source_name(name)
             if source in arrays:
                 kept[name] = arrays[source] if mask is None else arrays[source][mask]
+            elif self.query.layout == "wide" and name in ("rank", "descriptor"):
+                # Filled here, where the layout is known: a writer would fill these as the
+                # long layout's whole numbers, where no message has them.
+                kept[name] = empty_column(name, rows, "wide")
         # Kept even without rows: the columns' dtypes stay known.
         if self._on_batch is not None:
             self._on_batch(rows, kept)
@@ -333,7 +385,7 @@ class FrameBuilder:
         names = self.query.output_names(arrays)
         for name in names:
             if name not in arrays:
-                arrays[name] = empty_column(name, rows)
+                arrays[name] = empty_column(name, rows, self.query.layout)
         frame = make_frame(pd, names, arrays, rows)
         frame.attrs.update(self._attrs(names))
         return frame
@@ -395,13 +447,16 @@ def _cells(cells: Any, text: bool) -> np.ndarray:
     return np.frombuffer(cells, dtype=np.float64)
 
 
-def empty_column(name: str, rows: int) -> np.ndarray:
-    if name in ("message", "subset", "rank", "descriptor"):
+def empty_column(name: str, rows: int, layout: str = "long") -> np.ndarray:
+    """A column no message gave: typed as the layout's own column of that name, else missing."""
+    if layout == "long" and name in ("message", "subset", "rank", "descriptor"):
         return np.zeros(rows, dtype=np.int64)
-    if name == "data_datetime":
-        return np.full(rows, np.datetime64("NaT", "us"))
-    if name in ("key", "text"):
+    if layout == "long" and name in ("key", "text"):
         return np.full(rows, None, dtype=object)
+    if layout == "wide" and name in ("message", "subset"):
+        return np.zeros(rows, dtype=np.int64)  # computed; absent only from a frame of no rows
+    if layout == "wide" and name == "data_datetime":
+        return np.full(rows, np.datetime64("NaT", "us"))
     return np.full(rows, np.nan)
 
 

@@ -1,6 +1,7 @@
 // Initialisation of tarnwel._core, the binding the tarnwel package's reading API is built on.
 #include "lib/decoded_message_type.hpp"
 #include "lib/errors.hpp"
+#include "lib/frame_functions.hpp"
 #include "lib/reader_bufrdc_functions.hpp"
 #include "lib/reader_header_functions.hpp"
 #include "lib/reader_scan_functions.hpp"
@@ -23,6 +24,9 @@ PyMethodDef kReaderFunctions[] = {
      "local_version)\n--\n\n"},
     {"absent_header_fields", as_cfunction<reader_absent_header_fields>(), kFastcall,
      "absent_header_fields(message)\n--\n\n"},
+    {"decode_take", as_cfunction<reader_decode_take>(), kFastcall,
+     "decode_take(buffer, start, message, tables, max_values, keys, decoder)\n--\n\n"},
+    {"key_decoder", as_cfunction<reader_key_decoder>(), kFastcall, "key_decoder(tables)\n--\n\n"},
     TARNWEL_READER_TABLE_FUNCTIONS,
     {nullptr, nullptr, 0, nullptr},
 };

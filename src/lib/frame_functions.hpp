@@ -1,0 +1,17 @@
+// tarnwel._core.decode_take: a message's cells of a few keys, as read_dataframe gathers them.
+#pragma once
+
+#include "lib/py_ref.hpp"
+
+namespace tarnwel::py {
+
+// decode_take(buffer, start, message, tables, max_values, keys, decoder) ->
+// (subsets, [(key, cells, text, width), ...], unknown_local codes); `decoder` is
+// None or a key_decoder(tables) capsule, whose cache of table entries it reuses.
+PyObject* reader_decode_take(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames);
+// key_decoder(tables): a capsule that keeps table entries between decode_take calls.
+PyObject* reader_key_decoder(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames);
+
+}  // namespace tarnwel::py
