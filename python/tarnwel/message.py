@@ -155,8 +155,9 @@ class Message:
             keys = list(keys)
         subsets = decoded.subsets
         arrays: dict[str, np.ndarray] = {}
-        # The core finds the columns (by key, then by code) and fills them in one call.
-        for key, cells, text, width in decoded.take(keys):
+        # The core finds the columns (by key, then by code) and fills them in one call; number
+        # cells come in blocks whose memory the next decode reuses once these arrays are gone.
+        for key, cells, text, width in decoded.take_blocks(keys):
             if text:
                 array = np.empty(len(cells), dtype=object)
                 array[:] = cells

@@ -1,4 +1,5 @@
 // Initialisation of tarnwel._core, the binding the tarnwel package's reading API is built on.
+#include "lib/cell_blocks.hpp"
 #include "lib/decoded_message_type.hpp"
 #include "lib/errors.hpp"
 #include "lib/reader_bufrdc_functions.hpp"
@@ -10,6 +11,10 @@
 
 namespace tarnwel::py {
 namespace {
+
+PyObject* reader_drain_cell_pool(PyObject*, PyObject*) {
+  return PyLong_FromSize_t(drain_cell_pool());
+}
 
 PyMethodDef kReaderFunctions[] = {
     {"next_message", as_cfunction<reader_next_message>(), kFastcall,
@@ -23,6 +28,8 @@ PyMethodDef kReaderFunctions[] = {
      "local_version)\n--\n\n"},
     {"absent_header_fields", as_cfunction<reader_absent_header_fields>(), kFastcall,
      "absent_header_fields(message)\n--\n\n"},
+    {"drain_cell_pool", reader_drain_cell_pool, METH_NOARGS,
+     "drain_cell_pool()\n--\n\nFrees the memory kept for arrays; returns how many bytes."},
     TARNWEL_READER_TABLE_FUNCTIONS,
     {nullptr, nullptr, 0, nullptr},
 };
@@ -32,6 +39,7 @@ constexpr PyTypeObject* ReaderState::*kStateTypes[] = {
     &ReaderState::decoded_value_type,
     &ReaderState::table_set_type,
     &ReaderState::decoded_message_type,
+    &ReaderState::cell_block_type,
 };
 
 int traverse_state(PyObject* module, visitproc visit, void* arg) {
@@ -94,6 +102,12 @@ PyMODINIT_FUNC PyInit__core(void) {
     reader_state(module.get())->decoded_message_type = decoded;
     if (PyModule_AddObjectRef(module.get(), "DecodedMessage",
                               reinterpret_cast<PyObject*>(decoded)) < 0) {
+      return nullptr;
+    }
+    PyTypeObject* blocks = create_cell_block_type(module.get());
+    if (blocks == nullptr) return nullptr;
+    reader_state(module.get())->cell_block_type = blocks;
+    if (PyModule_AddObjectRef(module.get(), "CellBlock", reinterpret_cast<PyObject*>(blocks)) < 0) {
       return nullptr;
     }
     return module.release();
