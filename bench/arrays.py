@@ -183,7 +183,8 @@ def report_memory(label, tarnwel, data, tables, path, definitions, count):
     _, traced = traced_peak(lambda: ours_arrays(tarnwel, data, tables))
     print(f"({label}) arrays hold {held:,} bytes: {held / count:.2f} bytes/value ({cells:,} cells for "
           f"{count:,} values)")
-    print(f"({label}) peak during to_arrays, Python allocators (tracemalloc): {traced / count:.2f} bytes/value")
+    print(f"({label}) peak during to_arrays, Python allocators (tracemalloc): {traced / count:.2f} bytes/value "
+          f"(number cells live in pooled blocks outside them: the RSS below counts those)")
     child = subprocess.run([sys.executable, __file__, "--memory-child", str(path), definitions],
                            capture_output=True, text=True)
     if child.returncode != 0:
