@@ -44,9 +44,11 @@ import sys
 import tempfile
 import threading
 import time
-import tracemalloc
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "bench"))
+# The previous result is dropped only after the next call, as in a loop `arrays = m.to_arrays()`.
+from measure import best_of, rss_kib, traced_peak  # noqa: E402
 DEFINITIONS = "/usr/share/eccodes/definitions"
 CORPUS_SYNOP = ROOT.parent / "shared" / "corpus" / "wmo-im__wis2box-training__synop2bufr-ex5.bufr4"
 FALLBACK_SYNOP = ROOT / "tests" / "data" / "synop_uncompressed.bufr"
@@ -74,21 +76,6 @@ def verdict(ok):
 
 def load_average():
     return "load average " + " ".join(f"{x:.2f}" for x in os.getloadavg())
-
-
-def best_of(call, repeats):
-    """(best seconds of `repeats` calls, the last call's result).
-
-    The previous result is dropped only after the next call, as in a loop `arrays = m.to_arrays()`: the
-    allocator then hands back memory already mapped, where freeing first would often give fresh pages, whose
-    first touch costs more here than the decode itself (see fresh_page_cost)."""
-    best, result = float("inf"), None
-    for _ in range(repeats):
-        gc.collect()
-        start = time.perf_counter()
-        result = call()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
 def fresh_page_cost(size=1 << 21, runs=10):
@@ -163,14 +150,6 @@ def check_keys(np, arrays, theirs):
 # ---------------------------------------------------------------------------------------------- memory
 
 
-def rss_kib(field):
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field + ":"):
-                return int(line.split()[1])
-    raise LookupError(field)
-
-
 def memory_child(path, definitions, keys):
     """Runs in a fresh interpreter: RSS before, high-water mark during, and RSS after one to_arrays."""
     import _tarnwel
@@ -196,21 +175,6 @@ def memory_child(path, definitions, keys):
                       "arrays_only": (arrays_only - before) * 1024, "nbytes": held}))
 
 
-def traced_peak(call):
-    """(bytes Python's allocators hold for the result, their peak during the call), above the level before it."""
-    gc.collect()
-    tracemalloc.start()
-    try:
-        before = tracemalloc.get_traced_memory()[0]
-        tracemalloc.reset_peak()
-        result = call()
-        current, peak = tracemalloc.get_traced_memory()
-    finally:
-        tracemalloc.stop()
-    del result
-    return current - before, peak - before
-
-
 def report_memory(label, tarnwel, data, tables, path, definitions, count):
     arrays = ours_arrays(tarnwel, data, tables)
     held = sum(array.nbytes for array in arrays.values())
@@ -219,7 +183,8 @@ def report_memory(label, tarnwel, data, tables, path, definitions, count):
     _, traced = traced_peak(lambda: ours_arrays(tarnwel, data, tables))
     print(f"({label}) arrays hold {held:,} bytes: {held / count:.2f} bytes/value ({cells:,} cells for "
           f"{count:,} values)")
-    print(f"({label}) peak during to_arrays, Python allocators (tracemalloc): {traced / count:.2f} bytes/value")
+    print(f"({label}) peak during to_arrays, Python allocators (tracemalloc): {traced / count:.2f} bytes/value "
+          f"(number cells live in pooled blocks outside them: the RSS below counts those)")
     child = subprocess.run([sys.executable, __file__, "--memory-child", str(path), definitions],
                            capture_output=True, text=True)
     if child.returncode != 0:
@@ -365,19 +330,16 @@ def two_threads_ratio(works, rounds, repeats):
 
 
 def unlocked_share(tarnwel, data, tables, repeats):
-    """Share of one to_arrays() spent in the two calls that release the lock (the core decode, the cell fill);
-    an upper bound, as those calls also allocate with the lock held."""
+    """Share of one to_arrays() spent in the two calls that release the lock (the core decode; the plan, memory
+    and fill of take_blocks); an upper bound, as those calls also wrap their results with the lock held."""
     total, _ = best_of(lambda: ours_arrays(tarnwel, data, tables), repeats)
     unlocked = float("inf")
     for _ in range(repeats):
         message = first_message(tarnwel, data, tables)
         t0 = time.perf_counter()
         decoded = message.decoded()
-        t1 = time.perf_counter()
-        columns = decoded.columns()
-        t2 = time.perf_counter()
-        decoded.arrays(list(range(len(columns))))
-        unlocked = min(unlocked, (t1 - t0) + (time.perf_counter() - t2))
+        decoded.take_blocks(None)
+        unlocked = min(unlocked, time.perf_counter() - t0)
     return min(1.0, unlocked / total)
 
 
@@ -538,7 +500,6 @@ def main(argv=None):
     import tarnwel
     from tarnwel.tables import selection_key
 
-    sys.path.insert(0, str(ROOT / "bench"))
     import decode_throughput as messages_of  # builds and caches the messages of (a) and (b)
 
     try:

@@ -37,9 +37,10 @@ import pathlib
 import sys
 import tempfile
 import time
-import tracemalloc
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "bench"))
+from measure import best_of, traced_peak  # noqa: E402
 SYNOP = ROOT / "tests" / "data" / "synop_uncompressed.bufr"
 DEFINITIONS = "/usr/share/eccodes/definitions"
 
@@ -182,29 +183,7 @@ def check_uncompressed(values):
 
 
 def best_time(call, runs):
-    best = float("inf")
-    for _ in range(runs):
-        gc.collect()
-        start = time.perf_counter()
-        result = call()
-        best = min(best, time.perf_counter() - start)
-        del result
-    return best
-
-
-def traced_bytes(call):
-    """(bytes held by what `call` returns, peak bytes during the call), both above the level before it."""
-    gc.collect()
-    tracemalloc.start()
-    try:
-        before = tracemalloc.get_traced_memory()[0]
-        tracemalloc.reset_peak()
-        result = call()
-        current, peak = tracemalloc.get_traced_memory()
-    finally:
-        tracemalloc.stop()
-    del result
-    return current - before, peak - before
+    return best_of(call, runs, keep_previous=False)[0]
 
 
 def eccodes_full_read(ec, data):
@@ -345,7 +324,7 @@ def main(argv=None):
         print(f"    message: {len(data):,} octets, {count:,} values, {count // subsets} values per subset on average")
         del values
         seconds = best_time(lambda: _tarnwel.decode_values_with_tables(data, tables), args.runs)
-        held, peak = traced_bytes(lambda: _tarnwel.decode_values_with_tables(data, tables))
+        held, peak = traced_peak(lambda: _tarnwel.decode_values_with_tables(data, tables))
         eccodes = None
         if baseline is not None:
             runs = max(1, ec_runs)
@@ -379,7 +358,7 @@ def main(argv=None):
     assert decode_all() == count
     seconds = best_time(decode_all, args.runs)
     kept = messages[:max(1, min(args.memory_messages, len(messages)))]
-    held, peak = traced_bytes(lambda: [_tarnwel.decode_values_with_tables(m, tables) for m in kept])
+    held, peak = traced_peak(lambda: [_tarnwel.decode_values_with_tables(m, tables) for m in kept])
     kept_count = per_message * len(kept)
     eccodes = None
     if baseline is not None:

@@ -42,6 +42,10 @@ HEADER_FIELDS: tuple[str, ...] = (
 
 ASSOCIATED_SUFFIX = "->associatedField"
 
+# Bound once: to_arrays makes one array per key of every message.
+_frombuffer = np.frombuffer
+_FLOAT64 = np.dtype(np.float64)
+
 
 class Column(NamedTuple):
     """One array of `Message.to_arrays`: its key, element and how many occurrences a subset has."""
@@ -115,22 +119,24 @@ class Message:
 
     def decoded(self) -> Any:
         """The core's columnar decode (`tarnwel._core.DecodedMessage`)."""
-        if self._decoded is None:
-            tables = self.tables
+        decoded = self._decoded
+        if decoded is None:
+            reader = self._reader
+            tables = reader.tables_for(self)
             try:
-                self._decoded = _core.decode(
-                    self._buffer, self._start, self.record, tables, self._reader.max_values
+                decoded = self._decoded = _core.decode(
+                    self._buffer, self._start, self.record, tables, reader.max_values
                 )
             except ValueError as error:
                 raise self.error(str(error)) from None
-            if self._decoded.unknown_local:
-                codes = ", ".join(f"{code:06d}" for code in self._decoded.unknown_local)
+            if decoded.unknown_local:
+                codes = ", ".join(f"{code:06d}" for code in decoded.unknown_local)
                 warnings.warn(
                     str(self.error(f"unknown local descriptors read as numbers of the width "
                                    f"2 06 YYY gave them: {codes}")),
                     DecodeWarning, stacklevel=2,
                 )
-        return self._decoded
+        return decoded
 
     def values(self) -> list[_tarnwel.DecodedValue]:
         """The flat DecodedValue list, as `_tarnwel.decode_values_with_tables` gives it."""
@@ -155,13 +161,14 @@ class Message:
             keys = list(keys)
         subsets = decoded.subsets
         arrays: dict[str, np.ndarray] = {}
-        # The core finds the columns (by key, then by code) and fills them in one call.
-        for key, cells, text, width in decoded.take(keys):
+        # The core finds the columns (by key, then by code) and fills them in one call; number
+        # cells come in blocks whose memory the next decode reuses once these arrays are gone.
+        for key, cells, text, width in decoded.take_blocks(keys):
             if text:
                 array = np.empty(len(cells), dtype=object)
                 array[:] = cells
             else:
-                array = np.frombuffer(cells, dtype=np.float64)
+                array = _frombuffer(cells, _FLOAT64)
             arrays[key] = array if width == 1 else array.reshape(subsets, width)
         return arrays
 

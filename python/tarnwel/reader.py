@@ -12,7 +12,7 @@ import _tarnwel
 from tarnwel import _core
 from tarnwel.errors import DecodeError, DecodeWarning, ErrorPolicy, check_policy
 from tarnwel.message import Message
-from tarnwel.sources import ByteSource, Located, ScanFailure, Source
+from tarnwel.sources import ByteSource, ScanFailure, Source
 from tarnwel.tables import PathLike, TableChooser
 
 # Real messages stay far below this (the largest of our corpus holds about 1.2 million
@@ -80,24 +80,19 @@ class Reader:
             warnings.warn(str(error), DecodeWarning, stacklevel=3)
 
     def __iter__(self) -> Iterator[Message]:
-        index = 0
-        for found in self._source.messages():
+        counts, parse, name = self.counts, _core.parse_message, self.name
+        for index, found in enumerate(self._source.messages()):
             if isinstance(found, ScanFailure):
-                self.failed(DecodeError(self.name, index, found.offset, found.text))
-            else:
-                message = self._parse(found, index)
-                if message is not None:
-                    self.counts.messages += 1
-                    yield message
-            index += 1
-
-    def _parse(self, found: Located, index: int) -> Message | None:
-        try:
-            record = _core.parse_message(found.buffer, found.start, found.length)
-        except ValueError as error:
-            self.failed(DecodeError(self.name, index, found.offset, str(error)))
-            return None
-        return Message(self, record, index, found.offset, found.buffer, found.start)
+                self.failed(DecodeError(name, index, found.offset, found.text))
+                continue
+            offset, buffer, start, length = found
+            try:
+                record = parse(buffer, start, length)
+            except ValueError as error:
+                self.failed(DecodeError(name, index, offset, str(error)))
+                continue
+            counts.messages += 1
+            yield Message(self, record, index, offset, buffer, start)
 
     def headers(self) -> Iterator[dict[str, object]]:
         """Every message's header, without decoding section 4."""

@@ -2,6 +2,7 @@
 #include "decode/value_arrays.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 #include "message/descriptor_code.hpp"
@@ -12,15 +13,15 @@ namespace {
 
 constexpr uint64_t kEmptySlot = std::numeric_limits<uint64_t>::max();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// Room for the columns of most messages before the lookup tables grow.
+constexpr std::size_t kFirstSlots = 256;
 
-// The key of an element, else the six-digit code; records that no Table B entry
-// describes (2 05 character data) go by their record name.
-std::string base_name(const TableSet& tables, uint32_t descriptor, const std::string* name) {
-  if (const ElementDefinition* element = tables.get_element(descriptor)) {
-    return element->abbreviation.empty() ? format_code(descriptor) : element->abbreviation;
-  }
-  if (descriptor_f(descriptor) != 0 && name != nullptr) return *name;
-  return format_code(descriptor);
+std::size_t descriptor_slot(uint64_t key, std::size_t mask) {
+  return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 40) & mask;
+}
+
+std::size_t name_slot(std::string_view name, std::size_t mask) {
+  return std::hash<std::string_view>{}(name) & mask;
 }
 
 // Counts occurrences per column within one subset (or one compressed message).
@@ -43,47 +44,89 @@ class OccurrenceCounter {
 
 }  // namespace
 
-uint32_t ArrayPlan::column_for(const DecodedResult&, const TableSet& tables, uint32_t descriptor,
+bool ArrayPlan::taken(std::string_view name) const {
+  const std::size_t mask = name_slots_.size() - 1;
+  for (std::size_t i = name_slot(name, mask); name_slots_[i] != 0; i = (i + 1) & mask) {
+    if (columns_[name_slots_[i] - 1].name == name) return true;
+  }
+  return false;
+}
+
+// The name of a new column: the element's key (else its code, or the record
+// name of data no Table B entry describes), by its code where another column
+// already has that name.
+std::string_view ArrayPlan::new_name(const TableSet& tables, uint32_t descriptor,
+                                     const std::string* name, bool associated) {
+  constexpr std::string_view kSuffix = "->associatedField";
+  std::string_view base;
+  const ElementDefinition* element = tables.get_element(descriptor);
+  if (element != nullptr && !element->abbreviation.empty()) {
+    base = element->abbreviation;
+  } else if (element == nullptr && descriptor_f(descriptor) != 0 && name != nullptr) {
+    base = own(*name);
+  } else {
+    base = own(format_code(descriptor));
+  }
+  std::string_view candidate = associated ? own(std::string(base).append(kSuffix)) : base;
+  if (!taken(candidate)) return candidate;
+  candidate = own(format_code(descriptor).append(associated ? kSuffix : ""));
+  for (int n = 2; taken(candidate); ++n) {
+    candidate = own(format_code(descriptor) + "_" + std::to_string(n) +
+                    std::string(associated ? kSuffix : ""));
+  }
+  return candidate;
+}
+
+// Both lookup tables into twice the room.
+void ArrayPlan::grow_slots() {
+  std::vector<uint64_t> keys(slot_keys_.size() * 2, kEmptySlot);
+  std::vector<uint32_t> values(keys.size());
+  std::vector<uint32_t> names(keys.size(), 0);
+  const std::size_t mask = keys.size() - 1;
+  for (std::size_t s = 0; s < slot_keys_.size(); ++s) {
+    if (slot_keys_[s] == kEmptySlot) continue;
+    std::size_t j = descriptor_slot(slot_keys_[s], mask);
+    while (keys[j] != kEmptySlot) j = (j + 1) & mask;
+    keys[j] = slot_keys_[s];
+    values[j] = slot_columns_[s];
+  }
+  for (std::size_t c = 0; c < columns_.size(); ++c) {
+    std::size_t j = name_slot(columns_[c].name, mask);
+    while (names[j] != 0) j = (j + 1) & mask;
+    names[j] = static_cast<uint32_t>(c + 1);
+  }
+  slot_keys_.swap(keys);
+  slot_columns_.swap(values);
+  name_slots_.swap(names);
+}
+
+uint32_t ArrayPlan::column_for(const TableSet& tables, uint32_t descriptor,
                                const std::string* name, bool associated, bool text) {
   const uint64_t key = uint64_t{descriptor} << 1 | (associated ? 1 : 0);
-  std::size_t mask = slot_keys_.size() - 1;
-  std::size_t i = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 40) & mask;
+  const std::size_t mask = slot_keys_.size() - 1;
+  std::size_t i = descriptor_slot(key, mask);
   while (slot_keys_[i] != kEmptySlot) {
     if (slot_keys_[i] == key) return slot_columns_[i];
     i = (i + 1) & mask;
   }
-  const std::string suffix = associated ? "->associatedField" : "";
-  std::string column_name = base_name(tables, descriptor, name) + suffix;
-  const auto taken = [&](const std::string& candidate) { return names_.contains(candidate); };
-  if (taken(column_name)) column_name = format_code(descriptor) + suffix;
-  for (int n = 2; taken(column_name); ++n) {
-    column_name = format_code(descriptor) + "_" + std::to_string(n) + suffix;
-  }
+  const std::string_view column_name = new_name(tables, descriptor, name, associated);
   const auto column = static_cast<uint32_t>(columns_.size());
-  names_.insert(column_name);
-  columns_.push_back({std::move(column_name), descriptor, associated, text && !associated, 0});
+  columns_.push_back({column_name, descriptor, associated, text && !associated, 0});
   slot_keys_[i] = key;
   slot_columns_[i] = column;
-  if (columns_.size() * 2 > slot_keys_.size()) {
-    // Rehash into twice the room.
-    std::vector<uint64_t> keys(slot_keys_.size() * 2, kEmptySlot);
-    std::vector<uint32_t> values(keys.size());
-    mask = keys.size() - 1;
-    for (std::size_t s = 0; s < slot_keys_.size(); ++s) {
-      if (slot_keys_[s] == kEmptySlot) continue;
-      std::size_t j = static_cast<std::size_t>((slot_keys_[s] * 0x9E3779B97F4A7C15ull) >> 40) & mask;
-      while (keys[j] != kEmptySlot) j = (j + 1) & mask;
-      keys[j] = slot_keys_[s];
-      values[j] = slot_columns_[s];
-    }
-    slot_keys_.swap(keys);
-    slot_columns_.swap(values);
-  }
+  std::size_t j = name_slot(column_name, mask);
+  while (name_slots_[j] != 0) j = (j + 1) & mask;
+  name_slots_[j] = column + 1;
+  if (columns_.size() * 2 > slot_keys_.size()) grow_slots();
   return column;
 }
 
 ArrayPlan::ArrayPlan(const DecodedResult& decoded, const TableSet& tables)
-    : subsets_(decoded.subsets()), slot_keys_(64, kEmptySlot), slot_columns_(64, 0) {
+    : subsets_(decoded.subsets()),
+      slot_keys_(kFirstSlots, kEmptySlot),
+      slot_columns_(kFirstSlots, 0),
+      name_slots_(kFirstSlots, 0) {
+  columns_.reserve(kFirstSlots / 2);
   OccurrenceCounter counter;
   // A value's place: its column (an associated field takes the element after
   // it) and its occurrence. Returns false for markers.
@@ -94,7 +137,7 @@ ArrayPlan::ArrayPlan(const DecodedResult& decoded, const TableSet& tables)
     }
     const bool associated = value.descriptor == kAssociatedFieldCode && next != nullptr;
     const DecodedValue& element = associated ? *next : value;
-    const uint32_t column = column_for(decoded, tables, element.descriptor, element.name,
+    const uint32_t column = column_for(tables, element.descriptor, element.name,
                                        associated, (value.flags & kIsText) != 0);
     column_of_[slot] = column;
     rank_of_[slot] = counter.next(column);
@@ -128,7 +171,7 @@ ArrayPlan::ArrayPlan(const DecodedResult& decoded, const TableSet& tables)
       const bool associated = values.descriptors[i] == kAssociatedFieldCode && i + 1 < end;
       const std::size_t element = associated ? i + 1 : i;
       const uint32_t column =
-          column_for(decoded, tables, values.descriptors[element],
+          column_for(tables, values.descriptors[element],
                      decoded.strings().pointer(values.names[element]), associated,
                      (flags & kIsText) != 0);
       column_of_[i] = column;

@@ -2,9 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
-#include <unordered_set>
+#include <string_view>
 #include <vector>
 
 #include "decode/decoded_result.hpp"
@@ -15,7 +16,9 @@ namespace tarnwel {
 // One array of the grid: every value of one element (or of the associated field
 // in front of it) in every subset, by occurrence within the subset.
 struct ArrayColumn {
-  std::string name;  // the element's key, else its six-digit code; see ArrayPlan
+  // The element's key, else its six-digit code; see ArrayPlan. Borrowed from the
+  // tables or from the plan, which both outlive the column.
+  std::string_view name;
   uint32_t descriptor = 0;
   bool associated = false;  // "<name>->associatedField"
   bool text = false;
@@ -54,8 +57,13 @@ class ArrayPlan {
   void fill_long(const DecodedResult& decoded, const LongRows& rows) const;
 
  private:
-  uint32_t column_for(const DecodedResult& decoded, const TableSet& tables, uint32_t descriptor,
-                      const std::string* name, bool associated, bool text);
+  uint32_t column_for(const TableSet& tables, uint32_t descriptor, const std::string* name,
+                      bool associated, bool text);
+  std::string_view new_name(const TableSet& tables, uint32_t descriptor, const std::string* name,
+                            bool associated);
+  std::string_view own(std::string name) { return owned_names_.emplace_back(std::move(name)); }
+  bool taken(std::string_view name) const;
+  void grow_slots();
 
   uint32_t subsets_;
   std::vector<ArrayColumn> columns_;
@@ -63,11 +71,14 @@ class ArrayPlan {
   std::vector<uint32_t> column_of_;
   std::vector<uint32_t> rank_of_;
   std::size_t long_rows_ = 0;
-  // Column lookup by descriptor and association, open addressing.
+  // Column lookup by descriptor and association, and by name (column + 1, 0
+  // for none), both open addressing in tables of the same size.
   std::vector<uint64_t> slot_keys_;
   std::vector<uint32_t> slot_columns_;
-  // The names taken so far, so that a new column's name is checked in one lookup.
-  std::unordered_set<std::string> names_;
+  std::vector<uint32_t> name_slots_;
+  // Names no table holds (codes, associated-field names); a deque never moves
+  // them, so the columns' views stay valid.
+  std::deque<std::string> owned_names_;
 };
 
 }  // namespace tarnwel

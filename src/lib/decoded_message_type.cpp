@@ -11,6 +11,7 @@
 #include "decode/value_arrays.hpp"
 #include "lib/arg_parser.hpp"
 #include "lib/buffer_view.hpp"
+#include "lib/cell_blocks.hpp"
 #include "lib/decoded_value_type.hpp"
 #include "lib/errors.hpp"
 #include "lib/message_type.hpp"
@@ -122,42 +123,75 @@ PyObject* text_list(const uint32_t* ids, std::size_t count, TextObjects& texts) 
   return list.release();
 }
 
+// Where the chosen columns' cells go: float64 cells for numbers, text ids for
+// texts (made into str afterwards). A column chosen twice shares its cells.
+struct ChosenCells {
+  std::vector<double*> numbers;
+  std::vector<uint32_t*> text_ids;
+  std::vector<std::vector<uint32_t>> text_cells;
+
+  explicit ChosenCells(std::size_t columns)
+      : numbers(columns, nullptr), text_ids(columns, nullptr), text_cells(columns) {}
+
+  // Room for the text ids of column `c`; needs no interpreter lock.
+  void add_texts(const ArrayPlan& plan, uint32_t c) {
+    text_cells[c].resize(std::size_t{plan.subsets()} * plan.columns()[c].width);
+    text_ids[c] = text_cells[c].data();
+  }
+};
+
+std::size_t cell_count(const ArrayPlan& plan, uint32_t c) {
+  return std::size_t{plan.subsets()} * plan.columns()[c].width;
+}
+
+// Bytearrays for the number cells of `chosen` and room for their text ids;
+// false with an exception set when memory runs out.
+bool bytearray_cells(const ArrayPlan& plan, const std::vector<uint32_t>& chosen,
+                     ChosenCells& cells, std::vector<PyRef>& number_arrays) {
+  number_arrays.resize(plan.columns().size());
+  for (uint32_t c : chosen) {
+    if (plan.columns()[c].text) {
+      cells.add_texts(plan, c);
+    } else if (!number_arrays[c]) {
+      number_arrays[c] = new_cells(cell_count(plan, c), &cells.numbers[c]);
+      if (!number_arrays[c]) return false;
+    }
+  }
+  return true;
+}
+
+// The cells of column `c` as Python gets them: `numbers` for a number column
+// (a new reference), a list of str/None for a text column.
+PyObject* column_cells(const ArrayPlan& plan, uint32_t c, const ChosenCells& cells,
+                       PyObject* numbers, TextObjects& texts) {
+  if (plan.columns()[c].text) return text_list(cells.text_ids[c], cells.text_cells[c].size(), texts);
+  return Py_NewRef(numbers);
+}
+
 // arrays(columns): for each column index, a bytearray of float64 cells (subsets ×
 // width, row by row) for numbers, or a list of str/None for texts.
 PyObject* method_arrays(PyObject* self, PyObject* indices) {
   return guarded([&]() -> PyObject* {
     Decode& decode = decode_of(self);
     const ArrayPlan& plan = plan_of(decode);
-    const std::size_t columns = plan.columns().size();
     std::vector<uint32_t> wanted;
     if (!convert_code_list(indices, "columns", &wanted)) return nullptr;
-    std::vector<double*> numbers(columns, nullptr);
-    std::vector<uint32_t*> text_ids(columns, nullptr);
-    std::vector<PyRef> number_arrays(columns);
-    std::vector<std::vector<uint32_t>> text_cells(columns);
     for (uint32_t c : wanted) {
-      if (c >= columns) {
+      if (c >= plan.columns().size()) {
         PyErr_SetString(PyExc_IndexError, "column index out of range");
         return nullptr;
       }
-      const std::size_t cells = std::size_t{plan.subsets()} * plan.columns()[c].width;
-      if (plan.columns()[c].text) {
-        text_cells[c].resize(cells);
-        text_ids[c] = text_cells[c].data();
-      } else if (!number_arrays[c]) {
-        number_arrays[c] = new_cells(cells, &numbers[c]);
-        if (!number_arrays[c]) return nullptr;
-      }
     }
-    without_lock([&] { plan.fill(*decode.result, numbers, text_ids); });
+    ChosenCells cells(plan.columns().size());
+    std::vector<PyRef> number_arrays;
+    if (!bytearray_cells(plan, wanted, cells, number_arrays)) return nullptr;
+    without_lock([&] { plan.fill(*decode.result, cells.numbers, cells.text_ids); });
     TextObjects texts(*decode.result);
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(wanted.size())));
     if (!list) return nullptr;
     Py_ssize_t i = 0;
     for (uint32_t c : wanted) {
-      PyObject* item = plan.columns()[c].text
-                           ? text_list(text_ids[c], text_cells[c].size(), texts)
-                           : Py_NewRef(number_arrays[c].get());
+      PyObject* item = column_cells(plan, c, cells, number_arrays[c].get(), texts);
       if (item == nullptr) return nullptr;
       PyList_SET_ITEM(list.get(), i++, item);
     }
@@ -215,72 +249,146 @@ uint32_t find_column(const ArrayPlan& plan, std::string_view key) {
   return kNoId;
 }
 
+// The keys a take asks for: every column when `keys` is None, else each str of
+// the sequence, whose UTF-8 bytes live as long as the sequence holds it.
+struct AskedKeys {
+  bool every = false;
+  PyRef sequence;
+  std::vector<PyObject*> objects;  // borrowed from `sequence`
+  std::vector<std::string_view> texts;
+};
+
+bool read_keys(PyObject* keys, AskedKeys& asked) {
+  if (keys == Py_None) {
+    asked.every = true;
+    return true;
+  }
+  asked.sequence = PyRef::steal(PySequence_Fast(keys, "keys must be a sequence of str"));
+  if (!asked.sequence) return false;
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(asked.sequence.get());
+  for (Py_ssize_t k = 0; k < count; ++k) {
+    PyObject* key = PySequence_Fast_GET_ITEM(asked.sequence.get(), k);
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
+    if (text == nullptr) {
+      PyErr_Clear();  // like a key no column has: not a str, or not encodable
+      continue;
+    }
+    asked.objects.push_back(key);
+    asked.texts.emplace_back(text, static_cast<std::size_t>(size));
+  }
+  return true;
+}
+
+// The columns the keys name, in the keys' order, and which key named each
+// (kNoId when every column was asked for). Needs no interpreter lock.
+struct Chosen {
+  std::vector<uint32_t> columns;
+  std::vector<uint32_t> keys;
+};
+
+Chosen choose_columns(const ArrayPlan& plan, const AskedKeys& asked) {
+  Chosen chosen;
+  if (asked.every) {
+    for (std::size_t c = 0; c < plan.columns().size(); ++c) {
+      chosen.columns.push_back(static_cast<uint32_t>(c));
+      chosen.keys.push_back(kNoId);
+    }
+    return chosen;
+  }
+  for (std::size_t k = 0; k < asked.texts.size(); ++k) {
+    const uint32_t c = find_column(plan, asked.texts[k]);
+    if (c == kNoId) continue;
+    chosen.columns.push_back(c);
+    chosen.keys.push_back(static_cast<uint32_t>(k));
+  }
+  return chosen;
+}
+
+// [(key, cells, text, width), ...]: `numbers[c]` holds the cells of number column c.
+PyObject* taken_list(const ArrayPlan& plan, const AskedKeys& asked, const Chosen& chosen,
+                     const ChosenCells& cells, const std::vector<PyRef>& numbers,
+                     TextObjects& texts) {
+  const std::vector<ArrayColumn>& columns = plan.columns();
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(chosen.columns.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < chosen.columns.size(); ++i) {
+    const uint32_t c = chosen.columns[i];
+    PyRef name = chosen.keys[i] == kNoId
+                     ? PyRef::steal(PyUnicode_FromStringAndSize(
+                           columns[c].name.data(), static_cast<Py_ssize_t>(columns[c].name.size())))
+                     : PyRef::borrow(asked.objects[chosen.keys[i]]);
+    if (!name) return nullptr;
+    PyRef column = PyRef::steal(column_cells(plan, c, cells, numbers[c].get(), texts));
+    if (!column) return nullptr;
+    PyObject* item = Py_BuildValue("(OOOk)", name.get(), column.get(),
+                                   columns[c].text ? Py_True : Py_False,
+                                   static_cast<unsigned long>(columns[c].width));
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
+
 // take(keys): [(key, cells, text, width), ...] for the keys found, in the caller's
 // order (every column under its key when keys is None); cells as arrays() gives
 // them. One call with one release of the lock for the plan and one for the fill.
 PyObject* method_take(PyObject* self, PyObject* keys) {
   return guarded([&]() -> PyObject* {
     Decode& decode = decode_of(self);
+    AskedKeys asked;
+    if (!read_keys(keys, asked)) return nullptr;
     const ArrayPlan& plan = plan_of(decode);
-    const std::vector<ArrayColumn>& columns = plan.columns();
-    std::vector<PyRef> names;
-    std::vector<uint32_t> chosen;
-    if (keys == Py_None) {
-      for (std::size_t c = 0; c < columns.size(); ++c) {
-        names.push_back(PyRef::steal(PyUnicode_FromStringAndSize(
-            columns[c].name.data(), static_cast<Py_ssize_t>(columns[c].name.size()))));
-        if (!names.back()) return nullptr;
-        chosen.push_back(static_cast<uint32_t>(c));
-      }
-    } else {
-      PyRef sequence = PyRef::steal(PySequence_Fast(keys, "keys must be a sequence of str"));
-      if (!sequence) return nullptr;
-      const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
-      for (Py_ssize_t k = 0; k < count; ++k) {
-        PyObject* key = PySequence_Fast_GET_ITEM(sequence.get(), k);
-        Py_ssize_t size = 0;
-        const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
-        if (text == nullptr) {
-          PyErr_Clear();  // like a key no column has: not a str, or not encodable
-          continue;
-        }
-        const uint32_t c = find_column(plan, std::string_view(text, static_cast<std::size_t>(size)));
-        if (c == kNoId) continue;
-        names.push_back(PyRef::borrow(key));
-        chosen.push_back(c);
-      }
-    }
-    std::vector<double*> numbers(columns.size(), nullptr);
-    std::vector<uint32_t*> text_ids(columns.size(), nullptr);
-    std::vector<PyRef> number_arrays(columns.size());
-    std::vector<std::vector<uint32_t>> text_cells(columns.size());
-    for (uint32_t c : chosen) {
-      const std::size_t cells = std::size_t{plan.subsets()} * columns[c].width;
-      if (columns[c].text) {
-        text_cells[c].resize(cells);
-        text_ids[c] = text_cells[c].data();
-      } else if (!number_arrays[c]) {
-        number_arrays[c] = new_cells(cells, &numbers[c]);
-        if (!number_arrays[c]) return nullptr;
-      }
-    }
-    without_lock([&] { plan.fill(*decode.result, numbers, text_ids); });
+    const Chosen chosen = choose_columns(plan, asked);
+    ChosenCells cells(plan.columns().size());
+    std::vector<PyRef> number_arrays;
+    if (!bytearray_cells(plan, chosen.columns, cells, number_arrays)) return nullptr;
+    without_lock([&] { plan.fill(*decode.result, cells.numbers, cells.text_ids); });
     TextObjects texts(*decode.result);
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(chosen.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < chosen.size(); ++i) {
-      const uint32_t c = chosen[i];
-      PyRef cells = PyRef::steal(columns[c].text
-                                     ? text_list(text_ids[c], text_cells[c].size(), texts)
-                                     : Py_NewRef(number_arrays[c].get()));
-      if (!cells) return nullptr;
-      PyObject* item = Py_BuildValue("(OOOk)", names[i].get(), cells.get(),
-                                     columns[c].text ? Py_True : Py_False,
-                                     static_cast<unsigned long>(columns[c].width));
-      if (item == nullptr) return nullptr;
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    return taken_list(plan, asked, chosen, cells, number_arrays, texts);
+  });
+}
+
+// take_blocks(keys): as take, with the number cells in CellBlocks, whose memory
+// comes from the pool and goes back to it. The plan, the choice of columns, the
+// memory and the fill all happen in one release of the lock: only wrapping the
+// cells needs it.
+PyObject* method_take_blocks(PyObject* self, PyObject* keys) {
+  return guarded([&]() -> PyObject* {
+    Decode& decode = decode_of(self);
+    AskedKeys asked;
+    if (!read_keys(keys, asked)) return nullptr;
+    const ArrayPlan* plan = nullptr;
+    Chosen chosen;
+    std::optional<ChosenCells> cells;
+    std::vector<PendingCells> pending;
+    bool out_of_memory = false;
+    without_lock([&] {
+      plan = &decode.array_plan();
+      chosen = choose_columns(*plan, asked);
+      cells.emplace(plan->columns().size());
+      pending.resize(plan->columns().size());
+      for (uint32_t c : chosen.columns) {
+        if (plan->columns()[c].text) {
+          cells->add_texts(*plan, c);
+        } else if (cells->numbers[c] == nullptr) {
+          pending[c] = PendingCells(cell_count(*plan, c) * sizeof(double));
+          cells->numbers[c] = pending[c].cells();
+          out_of_memory = out_of_memory || cells->numbers[c] == nullptr;
+        }
+      }
+      if (!out_of_memory) plan->fill(*decode.result, cells->numbers, cells->text_ids);
+    });
+    if (out_of_memory) return PyErr_NoMemory();
+    PyTypeObject* block_type = state_of(self)->cell_block_type;
+    std::vector<PyRef> blocks(plan->columns().size());
+    for (std::size_t c = 0; c < blocks.size(); ++c) {
+      if (cells->numbers[c] == nullptr) continue;
+      blocks[c] = PyRef::steal(new_cell_block(block_type, pending[c]));
+      if (!blocks[c]) return nullptr;
     }
-    return list.release();
+    TextObjects texts(*decode.result);
+    return taken_list(*plan, asked, chosen, *cells, blocks, texts);
   });
 }
 
@@ -303,6 +411,8 @@ PyMethodDef decoded_message_methods[] = {
     {"arrays", method_arrays, METH_O, "arrays(columns)\n--\n\nThe cells of the given columns."},
     {"take", method_take, METH_O,
      "take(keys)\n--\n\n(key, cells, text, width) of each key found; None: every column."},
+    {"take_blocks", method_take_blocks, METH_O,
+     "take_blocks(keys)\n--\n\nAs take, with number cells in CellBlocks."},
     {"long_rows", method_long_rows, METH_NOARGS, "long_rows()\n--\n\nOne row per value."},
     {nullptr, nullptr, 0, nullptr},
 };

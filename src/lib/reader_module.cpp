@@ -1,4 +1,5 @@
 // Initialisation of tarnwel._core, the binding the tarnwel package's reading API is built on.
+#include "lib/cell_blocks.hpp"
 #include "lib/decoded_message_type.hpp"
 #include "lib/errors.hpp"
 #include "lib/frame_functions.hpp"
@@ -11,6 +12,10 @@
 
 namespace tarnwel::py {
 namespace {
+
+PyObject* reader_drain_cell_pool(PyObject*, PyObject*) {
+  return PyLong_FromSize_t(drain_cell_pool());
+}
 
 PyMethodDef kReaderFunctions[] = {
     {"next_message", as_cfunction<reader_next_message>(), kFastcall,
@@ -27,6 +32,8 @@ PyMethodDef kReaderFunctions[] = {
     {"decode_take", as_cfunction<reader_decode_take>(), kFastcall,
      "decode_take(buffer, start, message, tables, max_values, keys, decoder)\n--\n\n"},
     {"key_decoder", as_cfunction<reader_key_decoder>(), kFastcall, "key_decoder(tables)\n--\n\n"},
+    {"drain_cell_pool", reader_drain_cell_pool, METH_NOARGS,
+     "drain_cell_pool()\n--\n\nFrees the memory kept for arrays; returns how many bytes."},
     TARNWEL_READER_TABLE_FUNCTIONS,
     {nullptr, nullptr, 0, nullptr},
 };
@@ -36,6 +43,7 @@ constexpr PyTypeObject* ReaderState::*kStateTypes[] = {
     &ReaderState::decoded_value_type,
     &ReaderState::table_set_type,
     &ReaderState::decoded_message_type,
+    &ReaderState::cell_block_type,
 };
 
 int traverse_state(PyObject* module, visitproc visit, void* arg) {
@@ -98,6 +106,12 @@ PyMODINIT_FUNC PyInit__core(void) {
     reader_state(module.get())->decoded_message_type = decoded;
     if (PyModule_AddObjectRef(module.get(), "DecodedMessage",
                               reinterpret_cast<PyObject*>(decoded)) < 0) {
+      return nullptr;
+    }
+    PyTypeObject* blocks = create_cell_block_type(module.get());
+    if (blocks == nullptr) return nullptr;
+    reader_state(module.get())->cell_block_type = blocks;
+    if (PyModule_AddObjectRef(module.get(), "CellBlock", reinterpret_cast<PyObject*>(blocks)) < 0) {
       return nullptr;
     }
     return module.release();

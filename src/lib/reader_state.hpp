@@ -12,6 +12,7 @@ struct ReaderState {
   PyTypeObject* decoded_value_type;
   PyTypeObject* table_set_type;
   PyTypeObject* decoded_message_type;
+  PyTypeObject* cell_block_type;
 };
 
 inline ReaderState* reader_state(PyObject* module) {
