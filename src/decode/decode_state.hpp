@@ -53,6 +53,13 @@ struct DecodeState {
     new_reference_width = 0;
   }
 
+  // No operator in force changes a number's width, scale or reference: the
+  // element's own width, reference and divisor apply as they stand.
+  bool plain_numbers() const {
+    return !local_width_pending && width_change == 0 && scale_change == 0 &&
+           reference_multiplier == 1 && changed_references.empty();
+  }
+
   // Width of a numeric element under the operators in force; may exceed 64.
   uint32_t numeric_width(const ElementInfo& element) const {
     if (local_width_pending) return local_width;

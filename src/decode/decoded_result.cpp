@@ -46,26 +46,12 @@ double number_of(const DecodedValue& value) {
 
 }  // namespace
 
-void ValueColumns::reserve(std::size_t count) {
-  numbers.reserve(count);
-  raws.reserve(count);
-  descriptors.reserve(count);
-  names.reserve(count);
-  meanings.reserve(count);
-  texts.reserve(count);
-  flags.reserve(count);
-}
-
 void DecodedResult::append(const DecodedValue& value) { append(value, strings_.intern(value.name)); }
 
 void DecodedResult::append(const DecodedValue& value, uint32_t name_id) {
-  values_.numbers.push_back(value.raw_value);
-  values_.raws.push_back(value.raw);
-  values_.descriptors.push_back(value.descriptor);
-  values_.names.push_back(name_id);
-  values_.meanings.push_back(value.meaning == nullptr ? kNoId : strings_.intern(value.meaning));
-  values_.texts.push_back(value.text_index);
-  values_.flags.push_back(value.flags);
+  values_.append(value.raw_value, value.raw, value.descriptor, name_id,
+                 value.meaning == nullptr ? kNoId : strings_.intern(value.meaning),
+                 value.text_index, value.flags);
 }
 
 DecodedValue DecodedResult::value(std::size_t index) const {

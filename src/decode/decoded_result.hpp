@@ -9,25 +9,11 @@
 #include "decode/decoded_value.hpp"
 #include "decode/element_cache.hpp"
 #include "decode/string_ids.hpp"
+#include "decode/value_columns.hpp"
 #include "message/message.hpp"
 #include "tables/table_set.hpp"
 
 namespace tarnwel {
-
-// Per-value fields as parallel arrays. Names and meanings are ids of the
-// result's StringIds (kNoId: no meaning); texts index its text spans.
-struct ValueColumns {
-  std::vector<double> numbers;
-  std::vector<uint64_t> raws;
-  std::vector<uint32_t> descriptors;
-  std::vector<uint32_t> names;
-  std::vector<uint32_t> meanings;
-  std::vector<uint32_t> texts;
-  std::vector<uint8_t> flags;
-
-  std::size_t size() const { return flags.size(); }
-  void reserve(std::size_t count);
-};
 
 // One compressed data item for all subsets. Numeric increments stay in the data
 // and are read when a value is asked for, so each value is built once, in its
@@ -69,6 +55,12 @@ class DecodedResult {
   void append(const DecodedValue& value);
   // As append, with the id of value.name already known (from name_id).
   void append(const DecodedValue& value, uint32_t name_id);
+  // A number or a missing number of an element: the fields a record would carry.
+  void append_number(double number, uint64_t raw, const ElementInfo& element,
+                     const std::string* meaning, uint8_t flags) {
+    values_.append(number, raw, element.code, name_id(element),
+                   meaning == nullptr ? kNoId : strings_.intern(meaning), 0, flags);
+  }
   // The id of an element's name, remembered in the element: an id is only
   // trusted when it names the same string here, so a stale one is never used.
   uint32_t name_id(const ElementInfo& element) {

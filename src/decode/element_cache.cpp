@@ -12,6 +12,7 @@ ElementInfo make_element_info(const ElementDefinition& definition, const TableSe
   info.code_table = tables.get_code_table(definition.code);
   info.reference = definition.reference;
   info.scale = definition.scale;
+  info.divisor = power_of_ten(definition.scale);
   info.code = definition.code;
   info.width = definition.width;
   info.is_text = definition.unit == "CCITT IA5";

@@ -32,6 +32,8 @@ struct ElementInfo {
   const std::string* name = nullptr;
   const CodeTable* code_table = nullptr;
   int64_t reference = 0;
+  // 10^scale, so a number needs no table lookup while no operator changes the scale.
+  double divisor = 1.0;
   int32_t scale = 0;
   uint32_t code = 0;
   uint16_t width = 0;

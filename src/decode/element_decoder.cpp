@@ -7,24 +7,30 @@ namespace tarnwel {
 
 namespace {
 
-Result<ElementNumber> decode_number(BitReader& reader, const ElementInfo& element,
-                                    const DecodeState& state, DecodedResult& out) {
-  const uint32_t width = state.numeric_width(element);
-  TARNWEL_ASSIGN(const uint64_t raw, reader.read_bits(width));
-  DecodedValue value;
-  value.raw = raw;
-  value.name = element.name;
-  value.meaning = element.meaning(raw);
-  value.descriptor = element.code;
-  value.flags = kHasRaw;
-  const bool missing = width <= 63 && !element.class31 && raw == all_ones(width);
-  if (!missing) {
-    value.raw_value =
-        scaled_value(state.reference_of(element), raw, power_of_ten(state.scale_of(element)));
-    value.flags |= kHasRawValue;
+// The hot path of uncompressed data: one read, one append, no record built.
+Status decode_number(BitReader& reader, const ElementInfo& element, const DecodeState& state,
+                     DecodedResult& out) {
+  uint32_t width = element.width;
+  int64_t reference = element.reference;
+  double divisor = element.divisor;
+  if (!state.plain_numbers()) {
+    width = state.numeric_width(element);
+    reference = state.reference_of(element);
+    divisor = power_of_ten(state.scale_of(element));
   }
-  out.append(value, out.name_id(element));
-  return ElementNumber{!missing, value.raw_value};
+  uint64_t raw = 0;
+  if (width != 0) {
+    if (width > 64 || width > reader.remaining()) return std::move(reader.read_bits(width)).error();
+    raw = reader.read_bits_unchecked(width);
+  }
+  const bool missing = width <= 63 && !element.class31 && raw == all_ones(width);
+  if (missing) {
+    out.append_number(0.0, raw, element, element.meaning(raw), kHasRaw);
+  } else {
+    out.append_number(scaled_value(reference, raw, divisor), raw, element, element.meaning(raw),
+                      kHasRaw | kHasRawValue);
+  }
+  return Status::success();
 }
 
 }  // namespace
@@ -47,12 +53,10 @@ Status decode_text(BitReader& reader, uint32_t width, const std::string* name, u
   return Status::success();
 }
 
-Result<ElementNumber> decode_element(BitReader& reader, const ElementInfo& element,
-                                     DecodeState& state, DecodedResult& out) {
+Status decode_element(BitReader& reader, const ElementInfo& element, DecodeState& state,
+                      DecodedResult& out) {
   if (!element.is_text) return decode_number(reader, element, state, out);
-  TARNWEL_TRY(decode_text(reader, state.text_width_of(element), element.name, element.code, state,
-                          out));
-  return ElementNumber{};
+  return decode_text(reader, state.text_width_of(element), element.name, element.code, state, out);
 }
 
 Status read_associated_field(BitReader& reader, uint32_t width, DecodedResult& out) {

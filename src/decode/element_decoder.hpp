@@ -7,19 +7,33 @@
 #include "decode/decode_state.hpp"
 #include "decode/decoded_result.hpp"
 #include "decode/element_cache.hpp"
+#include "decode/value_math.hpp"
 
 namespace tarnwel {
 
-// What a delayed replication needs from its factor: the number, when there is one.
-struct ElementNumber {
-  bool present = false;
-  double number = 0.0;
-};
+// The common case inline, for the walk's hot loop: a number read under no
+// operator, of 1 to 64 bits that the data still holds, appended. Returns false,
+// having read and appended nothing, for every other case; decode_element then
+// takes it, errors included.
+inline bool append_plain_number(BitReader& reader, const ElementInfo& element,
+                                const DecodeState& state, DecodedResult& out) {
+  const uint32_t width = element.width;
+  if (element.is_text || !state.plain_numbers() || width == 0 || width > 64 ||
+      width > reader.remaining()) {
+    return false;
+  }
+  const uint64_t raw = reader.read_bits_unchecked(width);
+  const bool missing = width <= 63 && !element.class31 && raw == all_ones(width);
+  const double number = missing ? 0.0 : scaled_value(element.reference, raw, element.divisor);
+  out.append_number(number, raw, element, element.meaning(raw),
+                    missing ? uint8_t{kHasRaw} : uint8_t{kHasRaw | kHasRawValue});
+  return true;
+}
 
 // Reads one element under the operators in force and appends exactly one record.
 // Character elements give no number. On failure nothing is appended.
-Result<ElementNumber> decode_element(BitReader& reader, const ElementInfo& element,
-                                     DecodeState& state, DecodedResult& out);
+Status decode_element(BitReader& reader, const ElementInfo& element, DecodeState& state,
+                      DecodedResult& out);
 
 // With width 0 does nothing; otherwise appends one associated-field record.
 Status read_associated_field(BitReader& reader, uint32_t width, DecodedResult& out);

@@ -21,6 +21,9 @@ bool is_text_space(char c) {
   return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == ' ';
 }
 
+// Built once at load, so a lookup needs no guard of a function-local static.
+const std::array<double, 2 * kTableScale + 1> kPowers = make_power_table();
+
 }  // namespace
 
 int64_t saturating_power_of_ten(unsigned y) {
@@ -40,8 +43,7 @@ int64_t saturating_product(int64_t reference, int64_t multiplier) {
 }
 
 double power_of_ten(int64_t scale) {
-  static const auto table = make_power_table();
-  if (scale >= -kTableScale && scale <= kTableScale) return table[scale + kTableScale];
+  if (scale >= -kTableScale && scale <= kTableScale) return kPowers[scale + kTableScale];
   // Far outside any real scale; pow gives inf or 0, and the value then inf, 0 or NaN.
   return std::pow(10.0, static_cast<double>(scale));
 }

@@ -135,8 +135,8 @@ PyType_Spec value_spec = {
 };
 
 // Values are created often enough that skipping tp_alloc's zero fill counts.
-PyObject* new_value(PyTypeObject* type, const DecodedValue& record, PyObject* name,
-                    PyObject* text, PyObject* meaning) {
+PyObject* new_value(PyTypeObject* type, double raw_value, uint64_t raw, uint32_t descriptor,
+                    uint8_t flags, PyObject* name, PyObject* text, PyObject* meaning) {
   void* memory = PyObject_Malloc(sizeof(DecodedValueObject));
   if (memory == nullptr) return PyErr_NoMemory();
   PyObject* self = PyObject_Init(static_cast<PyObject*>(memory), type);
@@ -144,11 +144,17 @@ PyObject* new_value(PyTypeObject* type, const DecodedValue& record, PyObject* na
   value->name = Py_NewRef(name);
   value->text = Py_XNewRef(text);
   value->meaning = Py_XNewRef(meaning);
-  value->raw_value = record.raw_value;
-  value->raw = record.raw;
-  value->descriptor = record.descriptor;
-  value->flags = record.flags;
+  value->raw_value = raw_value;
+  value->raw = raw;
+  value->descriptor = descriptor;
+  value->flags = flags;
   return self;
+}
+
+PyObject* new_value(PyTypeObject* type, const DecodedValue& record, PyObject* name,
+                    PyObject* text, PyObject* meaning) {
+  return new_value(type, record.raw_value, record.raw, record.descriptor, record.flags, name, text,
+                   meaning);
 }
 
 }  // namespace
@@ -175,30 +181,46 @@ class NameObjects {
   std::vector<PyObject*> objects_;
 };
 
-}  // namespace
-
-PyObject* new_decoded_value_list(PyTypeObject* type, const DecodedResult& decoded,
-                                 StringCache& strings) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(decoded.size())));
-  if (!list) return nullptr;
-  TextObjects texts(decoded);
-  const bool compressed = decoded.compressed();
-  // Uncompressed: names and meanings by their ids; compressed: names by item.
-  NameObjects names(strings, compressed ? decoded.items().size() : decoded.strings().size());
-  const std::size_t items = decoded.items().size();
+// Uncompressed: every field straight from the columns, names and meanings by
+// their ids, with no record gathered in between.
+bool fill_from_columns(PyObject* list, PyTypeObject* type, const DecodedResult& decoded,
+                       StringCache& strings) {
   const ValueColumns& columns = decoded.values();
+  const StringIds& ids = decoded.strings();
+  NameObjects names(strings, ids.size());
+  TextObjects texts(decoded);
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const uint32_t name_id = columns.names[i];
+    const uint32_t meaning_id = columns.meanings[i];
+    const uint8_t flags = columns.flags[i];
+    PyObject* name = names.get(name_id, ids.pointer(name_id));
+    if (name == nullptr) return false;
+    PyObject* meaning = nullptr;
+    if (meaning_id != kNoId && (meaning = names.get(meaning_id, ids.pointer(meaning_id))) == nullptr) {
+      return false;
+    }
+    PyObject* text = nullptr;
+    if ((flags & kHasText) != 0 && (text = texts.get(columns.texts[i])) == nullptr) return false;
+    PyObject* value = new_value(type, columns.numbers[i], columns.raws[i], columns.descriptors[i],
+                                flags, name, text, meaning);
+    if (value == nullptr) return false;
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), value);
+  }
+  return true;
+}
+
+// Compressed: subset by subset, names by item.
+bool fill_from_items(PyObject* list, PyTypeObject* type, const DecodedResult& decoded,
+                     StringCache& strings) {
+  TextObjects texts(decoded);
+  const std::size_t items = decoded.items().size();
+  NameObjects names(strings, items);
   Py_ssize_t i = 0;
   bool failed = false;
   decoded.for_each_flat([&](const DecodedValue& record) {
     if (failed) return;
-    const auto at = static_cast<std::size_t>(i);
-    PyObject* name = compressed ? names.get(at % items, record.name)
-                                : names.get(columns.names[at], record.name);
-    PyObject* meaning = nullptr;
-    if (record.meaning != nullptr) {
-      meaning = compressed ? strings.get(record.meaning)
-                           : names.get(columns.meanings[at], record.meaning);
-    }
+    PyObject* name = names.get(static_cast<std::size_t>(i) % items, record.name);
+    PyObject* meaning = record.meaning != nullptr ? strings.get(record.meaning) : nullptr;
     PyObject* text = record.has_text() ? texts.get(record.text_index) : nullptr;
     PyObject* value = nullptr;
     if (name != nullptr && (record.meaning == nullptr || meaning != nullptr) &&
@@ -209,9 +231,20 @@ PyObject* new_decoded_value_list(PyTypeObject* type, const DecodedResult& decode
       failed = true;
       return;
     }
-    PyList_SET_ITEM(list.get(), i++, value);
+    PyList_SET_ITEM(list, i++, value);
   });
-  return failed ? nullptr : list.release();
+  return !failed;
+}
+
+}  // namespace
+
+PyObject* new_decoded_value_list(PyTypeObject* type, const DecodedResult& decoded,
+                                 StringCache& strings) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(decoded.size())));
+  if (!list) return nullptr;
+  const bool filled = decoded.compressed() ? fill_from_items(list.get(), type, decoded, strings)
+                                           : fill_from_columns(list.get(), type, decoded, strings);
+  return filled ? list.release() : nullptr;
 }
 
 }  // namespace tarnwel::py

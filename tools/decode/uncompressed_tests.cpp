@@ -85,6 +85,27 @@ DECODE_TEST(subsets_follow_each_other_bit_by_bit) {
   CHECK(decode(kTables, {1001}, {}, 0).values().values.empty());
 }
 
+DECODE_TEST(later_subsets_longer_than_the_first_keep_every_value) {
+  // The first subset replicates nothing, the next three 255 times: the result
+  // outgrows what the data size and the first subset suggested, twice.
+  BitWriter bits;
+  bits.put(0, 8);
+  for (int subset = 1; subset < 4; ++subset) {
+    bits.put(255, 8);
+    for (int i = 0; i < 255; ++i) bits.put((subset * 31 + i) % 127, 7);
+  }
+  const auto d = decode(kTables, {101000, 31001, 1001}, bits.bytes(), 4);
+  CHECK_EQ(d.size(), 1u + 3 * 256);
+  CHECK_EQ(*d.number(0), 0.0);
+  for (std::size_t subset = 1; subset < 4; ++subset) {
+    const std::size_t start = 1 + (subset - 1) * 256;
+    CHECK_EQ(*d.number(start), 255.0);
+    for (std::size_t i = 0; i < 255; ++i) {
+      CHECK_EQ(*d.number(start + 1 + i), double((subset * 31 + i) % 127));
+    }
+  }
+}
+
 DECODE_TEST(fixed_and_delayed_replication) {
   auto d = decode(kTables, {102003, 1001, 1002, 12101},
                   BitWriter().put(0, 51).put(400, 12).bytes());
