@@ -42,21 +42,13 @@ import tarnwel
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 CORPUS = ROOT.parent / "shared" / "corpus"
+sys.path.insert(0, str(ROOT / "bench"))
+from measure import best_of  # noqa: E402
 SYNOP_FILES = (CORPUS / "wmo-im__synop2bufr__15015.bin", ROOT / "tests" / "data" / "synop_uncompressed.bufr")
 COLUMNS = ["latitude", "longitude", "airTemperature", "pressure", "data_datetime"]
 MESSAGES = 20_000
 GOAL_PDBUFR = 50.0
 GOAL_DASK = 1.6
-
-
-def best_time(function, runs):
-    best = float("inf")
-    for _ in range(runs):
-        gc.collect()
-        start = time.perf_counter()
-        result = function()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
 def synop_message():
@@ -72,7 +64,7 @@ def case_synop(workdir, args):
     source, message = synop_message()
     path = workdir / "synop.bufr"
     path.write_bytes(message * MESSAGES)
-    ours_time, ours = best_time(lambda: tarnwel.read_dataframe(path, COLUMNS), args.runs)
+    ours_time, ours = best_of(lambda: tarnwel.read_dataframe(path, COLUMNS), args.runs)
     count = min(args.pdbufr_messages, MESSAGES)
     sample = workdir / "synop-sample.bufr"
     sample.write_bytes(message * count)
@@ -160,7 +152,7 @@ def case_dask(workdir, synop_path, args):
                 distributed.Client(cluster):
             frame = tarnwel.dask.read_dataframe(files, COLUMNS)
             frame.compute()  # warm the workers: imports and table loads
-            times[workers], computed = best_time(lambda: frame.compute(), args.runs)
+            times[workers], computed = best_of(lambda: frame.compute(), args.runs)
     print(f"(d) Dask over {len(files)} files of 5000 SYNOP messages ({len(computed)} rows)")
     print(f"    1 worker  {times[1]:8.3f} s    2 workers {times[2]:8.3f} s    "
           f"speed-up {times[1] / times[2]:.2f}x (goal {GOAL_DASK}x)")

@@ -11,11 +11,12 @@ result is the best of --runs timed calls (time.perf_counter), which is the least
 """
 
 import argparse
-import gc
 import pathlib
 import sys
 import tempfile
-import time
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from measure import best_of  # noqa: E402
 
 DATA = pathlib.Path(__file__).resolve().parent.parent / "tests" / "data"
 GOAL = 1_000_000
@@ -27,15 +28,7 @@ def build_buffer(unit, per_unit, wanted):
 
 
 def best_time(call, runs):
-    best = float("inf")
-    result = None
-    for _ in range(runs):
-        result = None
-        gc.collect()
-        start = time.perf_counter()
-        result = call()
-        best = min(best, time.perf_counter() - start)
-    return best, result
+    return best_of(call, runs, keep_previous=False)
 
 
 def eccodes_rate(buffer, count, runs):
