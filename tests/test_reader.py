@@ -281,12 +281,16 @@ def test_bad_arguments_are_refused(data_dir, arguments, error, text):
     assert str(caught.value) == text
 
 
-def test_an_unknown_local_descriptor_after_2_06_is_stepped_over_with_a_warning():
+def unknown_local_message():
     from bufr_builder import message as build
 
     # 2 06 012 announces 012 bits for 0 63 250, which no table has; then 0 01 001 (7 bits).
     bits = "101010101010" + "0000011" + "0" * 5
-    data = build(descriptors=[206012, 63250, 1001], data=int(bits, 2).to_bytes(3, "big"))
+    return build(descriptors=[206012, 63250, 1001], data=int(bits, 2).to_bytes(3, "big"))
+
+
+def test_an_unknown_local_descriptor_after_2_06_is_stepped_over_with_a_warning():
+    data = unknown_local_message()
     message = next(iter(tarnwel.open(data)))
     with pytest.warns(tarnwel.DecodeWarning) as caught:
         values = message.values()
@@ -303,6 +307,17 @@ def test_an_unknown_local_descriptor_after_2_06_is_stepped_over_with_a_warning()
     with pytest.raises(ValueError) as refused:
         _tarnwel.decode_values_with_tables(data, message.tables)
     assert str(refused.value) == "descriptor 063250 was not found in Table B"
+
+
+def test_each_message_reports_its_own_unknown_local_descriptors(data_dir):
+    # Decodes with one table set reuse its caches of table entries; a cache that met an
+    # unknown code must not hide it from the next message, nor leak it into a plain one.
+    plain = (data_dir / "synop_uncompressed.bufr").read_bytes()
+    with tarnwel.open(unknown_local_message() * 2 + plain) as reader:
+        messages = list(reader)
+    with pytest.warns(tarnwel.DecodeWarning):
+        assert [m.decoded().unknown_local for m in messages[:2]] == [[63250], [63250]]
+    assert messages[2].decoded().unknown_local == []
 
 
 def test_messages_stay_usable_after_the_reader_is_closed(data_dir):

@@ -184,7 +184,6 @@ class FrameBuilder:
         self._elements: dict[str, tuple[int, bool, str | None, str | None]] = {}
         self._sequence = 0
         # One core decoder per table set: it keeps table entries from message to message.
-        self._decoders: dict[int, Any] = {}
 
     def reader(self, source: Source) -> Reader:
         return Reader(source, chooser=self._chooser, errors=self._errors,  # type: ignore[arg-type]
@@ -236,15 +235,10 @@ class FrameBuilder:
         first (which costs more than the decode); the message's own decode gives the error or
         the warning of a message that has one, and resolves keys that may be codes."""
         if self.query.plain_keys:
-            tables = message.tables
-            decoder = self._decoders.get(id(tables))
-            if decoder is None:
-                # Keeps the tables alive, so their id stays theirs.
-                decoder = self._decoders[id(tables)] = _core.key_decoder(tables)
             try:
                 subsets, taken, unknown = _core.decode_take(
-                    message._buffer, message._start, message.record, tables,
-                    self._max_values, keys, decoder)
+                    message._buffer, message._start, message.record, message.tables,
+                    self._max_values, keys)
             except ValueError:
                 pass
             else:

@@ -58,8 +58,8 @@ class DecodedResult {
   // A number or a missing number of an element: the fields a record would carry.
   void append_number(double number, uint64_t raw, const ElementInfo& element,
                      const std::string* meaning, uint8_t flags) {
-    values_.append(number, raw, element.code, name_id(element),
-                   meaning == nullptr ? kNoId : strings_.intern(meaning), 0, flags);
+    values_.append(number, raw, element.code, name_id(element), meaning_id(element, meaning), 0,
+                   flags);
   }
   // The id of an element's name, remembered in the element: an id is only
   // trusted when it names the same string here, so a stale one is never used.
@@ -68,6 +68,15 @@ class DecodedResult {
       element.name_id = strings_.intern(element.name);
     }
     return element.name_id;
+  }
+  // Likewise the id of the element's last meaning: coded values repeat from subset to subset.
+  uint32_t meaning_id(const ElementInfo& element, const std::string* meaning) {
+    if (meaning == nullptr) return kNoId;
+    if (meaning != element.memo.meaning || element.memo.meaning_id >= strings_.size() ||
+        strings_.pointer(element.memo.meaning_id) != meaning) {
+      element.memo.meaning_id = strings_.intern(meaning);
+    }
+    return element.memo.meaning_id;
   }
   void start_subset() { subset_starts_.push_back(values_.size()); }
   void reserve(std::size_t count) { values_.reserve(count); }

@@ -9,6 +9,7 @@ namespace tarnwel {
 ElementInfo make_element_info(const ElementDefinition& definition, const TableSet& tables) {
   ElementInfo info;
   info.name = &definition.name;
+  info.abbreviation = &definition.abbreviation;
   info.code_table = tables.get_code_table(definition.code);
   info.reference = definition.reference;
   info.scale = definition.scale;

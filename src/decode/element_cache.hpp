@@ -15,6 +15,8 @@ struct MeaningMemo {
   bool valid = false;
   uint64_t raw = 0;
   const std::string* meaning = nullptr;
+  // The meaning's id in the result being written; see DecodedResult::meaning_id.
+  uint32_t meaning_id = 0xFFFFFFFFu;
 
   const std::string* lookup(const CodeTable& table, uint64_t key) {
     if (valid && raw == key) return meaning;
@@ -30,6 +32,7 @@ struct MeaningMemo {
 // a 2 25 255 difference value works on a copy with its own width and reference.
 struct ElementInfo {
   const std::string* name = nullptr;
+  const std::string* abbreviation = nullptr;  // the element's key; null for unknown local ones
   const CodeTable* code_table = nullptr;
   int64_t reference = 0;
   // 10^scale, so a number needs no table lookup while no operator changes the scale.

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <unordered_map>
 
 #include "message/descriptor_code.hpp"
 
@@ -17,44 +16,70 @@ constexpr int32_t kUnwanted = -1;
 // Which key (if any) a descriptor's column takes; the same choice ArrayPlan makes.
 class KeyMatcher {
  public:
-  KeyMatcher(const TableSet& tables, const std::vector<std::string_view>& keys)
-      : tables_(tables), keys_(keys), taken_(keys.size(), false) {}
+  KeyMatcher(DescriptorCache& cache, const std::vector<std::string_view>& keys)
+      : cache_(cache), keys_(keys), taken_(keys.size(), false) {}
 
   // The key index of the column of (descriptor, associated), or kUnwanted; the
   // first element met with a key takes the key, later ones are other columns.
   int32_t key_for(uint32_t descriptor, bool associated, const std::string* record_name) {
-    const uint64_t pair = uint64_t{descriptor} << 1 | (associated ? 1 : 0);
-    const auto [slot, fresh] = known_.try_emplace(pair, kUnwanted);
-    if (!fresh) return slot->second;
-    const std::string_view name = base_name(descriptor, record_name);
-    for (std::size_t k = 0; k < keys_.size(); ++k) {
-      const std::string_view key = keys_[k];
-      const bool with_suffix = key.size() > kSuffix.size() && key.ends_with(kSuffix);
-      if (taken_[k] || with_suffix != associated) continue;
-      if (key.substr(0, key.size() - (with_suffix ? kSuffix.size() : 0)) == name) {
-        taken_[k] = true;
-        slot->second = static_cast<int32_t>(k);
-        break;
-      }
-    }
-    return slot->second;
+    const uint32_t pair = descriptor << 1 | (associated ? 1 : 0);
+    Known& slot = find(pair);
+    if (slot.pair == pair) return slot.key;
+    slot = {pair, match(base_name(descriptor, record_name), associated)};
+    const int32_t key = slot.key;
+    if (++known_count_ * 2 > known_.size()) grow();
+    return key;
   }
 
  private:
   // An element's key; a record no Table B entry describes goes by its record name.
   // Names by code never match: a key asked for here starts with no digit.
   std::string_view base_name(uint32_t descriptor, const std::string* record_name) const {
-    if (const ElementDefinition* element = tables_.get_element(descriptor)) {
-      return element->abbreviation;
-    }
+    if (const ElementInfo* element = cache_.element(descriptor)) return *element->abbreviation;
     if (descriptor_f(descriptor) != 0 && record_name != nullptr) return *record_name;
     return {};
   }
 
-  const TableSet& tables_;
+  // Which key a first met (descriptor, associated) pair takes.
+  int32_t match(std::string_view name, bool associated) {
+    for (std::size_t k = 0; k < keys_.size(); ++k) {
+      const std::string_view key = keys_[k];
+      const bool with_suffix = key.size() > kSuffix.size() && key.ends_with(kSuffix);
+      if (taken_[k] || with_suffix != associated) continue;
+      if (key.substr(0, key.size() - (with_suffix ? kSuffix.size() : 0)) == name) {
+        taken_[k] = true;
+        return static_cast<int32_t>(k);
+      }
+    }
+    return kUnwanted;
+  }
+
+  // Pairs met so far, by open addressing: a message meets a few dozen, and a
+  // node-based map allocated for each of them cost more than the rest of the lookup.
+  static constexpr uint32_t kEmpty = 0xFFFFFFFFu;  // codes have six decimal digits: never a pair
+  struct Known {
+    uint32_t pair = kEmpty;
+    int32_t key = kUnwanted;
+  };
+  Known& find(uint32_t pair) {
+    const std::size_t mask = known_.size() - 1;
+    std::size_t i = static_cast<std::size_t>((uint64_t{pair} * 0x9E3779B97F4A7C15ull) >> 40) & mask;
+    while (known_[i].pair != kEmpty && known_[i].pair != pair) i = (i + 1) & mask;
+    return known_[i];
+  }
+  void grow() {
+    std::vector<Known> old(known_.size() * 2);
+    old.swap(known_);
+    for (const Known& entry : old) {
+      if (entry.pair != kEmpty) find(entry.pair) = entry;
+    }
+  }
+
+  DescriptorCache& cache_;
   const std::vector<std::string_view>& keys_;
   std::vector<bool> taken_;
-  std::unordered_map<uint64_t, int32_t> known_;
+  std::vector<Known> known_ = std::vector<Known>(256);
+  std::size_t known_count_ = 0;
 };
 
 // A value of a wanted column: where it is and its occurrence in its subset.
@@ -79,10 +104,10 @@ void allocate(std::vector<KeyColumn>& columns, uint32_t subsets) {
 
 }  // namespace
 
-std::vector<KeyColumn> key_columns(const DecodedResult& decoded, const TableSet& tables,
+std::vector<KeyColumn> key_columns(const DecodedResult& decoded, DescriptorCache& cache,
                                    const std::vector<std::string_view>& keys) {
   std::vector<KeyColumn> columns(keys.size());
-  KeyMatcher matcher(tables, keys);
+  KeyMatcher matcher(cache, keys);
   std::vector<Placed> placed;
   std::vector<uint32_t> counts(keys.size(), 0);
   // Finds the column of a value and counts its occurrence; `next` is the element

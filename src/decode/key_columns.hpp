@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "decode/decoded_result.hpp"
-#include "tables/table_set.hpp"
+#include "decode/element_cache.hpp"
 
 namespace tarnwel {
 
@@ -25,7 +25,8 @@ struct KeyColumn {
 // with the "->associatedField" suffix). A key's column is the first element met
 // whose key it is, told apart by descriptor, as ArrayPlan does. Keys that are or
 // start with a digit may name columns by code; ArrayPlan alone resolves those.
-std::vector<KeyColumn> key_columns(const DecodedResult& decoded, const TableSet& tables,
+// `cache` is one of the decode's tables (the decode's own is warm).
+std::vector<KeyColumn> key_columns(const DecodedResult& decoded, DescriptorCache& cache,
                                    const std::vector<std::string_view>& keys);
 
 }  // namespace tarnwel

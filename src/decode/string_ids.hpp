@@ -14,7 +14,8 @@ inline constexpr uint32_t kNoId = 0xFFFFFFFFu;
 // order strings are first met. Open addressing on the pointer.
 class StringIds {
  public:
-  StringIds() : slots_(64) {}
+  // Room for the names and meanings of a typical message, so that most decodes never rehash.
+  StringIds() : slots_(512) { strings_.reserve(256); }
 
   uint32_t intern(const std::string* text) {
     std::size_t i = slot_of(text);

@@ -55,13 +55,13 @@ bool ArrayPlan::taken(std::string_view name) const {
 // The name of a new column: the element's key (else its code, or the record
 // name of data no Table B entry describes), by its code where another column
 // already has that name.
-std::string_view ArrayPlan::new_name(const TableSet& tables, uint32_t descriptor,
+std::string_view ArrayPlan::new_name(DescriptorCache& tables, uint32_t descriptor,
                                      const std::string* name, bool associated) {
   constexpr std::string_view kSuffix = "->associatedField";
   std::string_view base;
-  const ElementDefinition* element = tables.get_element(descriptor);
-  if (element != nullptr && !element->abbreviation.empty()) {
-    base = element->abbreviation;
+  const ElementInfo* element = tables.element(descriptor);
+  if (element != nullptr && !element->abbreviation->empty()) {
+    base = *element->abbreviation;
   } else if (element == nullptr && descriptor_f(descriptor) != 0 && name != nullptr) {
     base = own(*name);
   } else {
@@ -100,7 +100,7 @@ void ArrayPlan::grow_slots() {
   name_slots_.swap(names);
 }
 
-uint32_t ArrayPlan::column_for(const TableSet& tables, uint32_t descriptor,
+uint32_t ArrayPlan::column_for(DescriptorCache& tables, uint32_t descriptor,
                                const std::string* name, bool associated, bool text) {
   const uint64_t key = uint64_t{descriptor} << 1 | (associated ? 1 : 0);
   const std::size_t mask = slot_keys_.size() - 1;
@@ -121,7 +121,7 @@ uint32_t ArrayPlan::column_for(const TableSet& tables, uint32_t descriptor,
   return column;
 }
 
-ArrayPlan::ArrayPlan(const DecodedResult& decoded, const TableSet& tables)
+ArrayPlan::ArrayPlan(const DecodedResult& decoded, DescriptorCache& tables)
     : subsets_(decoded.subsets()),
       slot_keys_(kFirstSlots, kEmptySlot),
       slot_columns_(kFirstSlots, 0),

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "decode/decoded_result.hpp"
-#include "tables/table_set.hpp"
+#include "decode/element_cache.hpp"
 
 namespace tarnwel {
 
@@ -32,7 +32,8 @@ struct ArrayColumn {
 // their six-digit code, so different elements are never merged.
 class ArrayPlan {
  public:
-  ArrayPlan(const DecodedResult& decoded, const TableSet& tables);
+  // `tables` is a cache of the decode's tables (the decode's own is warm).
+  ArrayPlan(const DecodedResult& decoded, DescriptorCache& tables);
 
   const std::vector<ArrayColumn>& columns() const { return columns_; }
   uint32_t subsets() const { return subsets_; }
@@ -57,9 +58,9 @@ class ArrayPlan {
   void fill_long(const DecodedResult& decoded, const LongRows& rows) const;
 
  private:
-  uint32_t column_for(const TableSet& tables, uint32_t descriptor, const std::string* name,
+  uint32_t column_for(DescriptorCache& tables, uint32_t descriptor, const std::string* name,
                       bool associated, bool text);
-  std::string_view new_name(const TableSet& tables, uint32_t descriptor, const std::string* name,
+  std::string_view new_name(DescriptorCache& tables, uint32_t descriptor, const std::string* name,
                             bool associated);
   std::string_view own(std::string name) { return owned_names_.emplace_back(std::move(name)); }
   bool taken(std::string_view name) const;

@@ -35,11 +35,9 @@ Result<FirstMessage> first_parsed_message(ByteView buffer) {
   return FirstMessage{std::move(record), bytes};
 }
 
-// Decodes and builds the list; the decoded records are dropped on return.
-PyObject* decode_to_list(PyObject* module, const FirstMessage& message, const TableSet& tables,
-                         StringCache& strings) {
-  Result<DecodedResult> decoded =
-      decode_section4(message.record, tables, message.record.section4_data(message.bytes));
+// Builds the list of a decode; the decoded records are dropped on return.
+PyObject* decoded_to_list(PyObject* module, const Result<DecodedResult>& decoded,
+                          StringCache& strings) {
   if (!decoded) return raise_bufr_error(decoded.error());
   return new_decoded_value_list(module_state(module)->decoded_value_type, decoded.value(),
                                 strings);
@@ -64,7 +62,10 @@ PyObject* decode_with_path(PyObject* module, const Signature& signature, PyObjec
     Result<TableSet> tables = load(path, message->record);
     if (!tables) return raise_bufr_error(tables.error());
     StringCache strings;  // the tables die with the call, and so do their strings
-    return decode_to_list(module, message.value(), tables.value(), strings);
+    const BufrMessage& record = message->record;
+    return decoded_to_list(
+        module, decode_section4(record, tables.value(), record.section4_data(message->bytes)),
+        strings);
   });
 }
 
@@ -90,8 +91,10 @@ PyObject* decode_values_with_tables(PyObject* module, PyObject* const* args, Py_
     }
     Result<FirstMessage> message = first_parsed_message(data);
     if (!message) return raise_bufr_error(message.error());
-    return decode_to_list(module, message.value(), table_set_of(bound[1]),
-                          table_set_strings(bound[1]));
+    const BufrMessage& record = message->record;
+    return decoded_to_list(
+        module, table_set_decoders(bound[1]).decode(record, record.section4_data(message->bytes)),
+        table_set_strings(bound[1]));
   });
 }
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "decode/section4_decoder.hpp"
+#include "decode/decoder_pool.hpp"
 #include "decode/value_arrays.hpp"
 #include "lib/arg_parser.hpp"
 #include "lib/buffer_view.hpp"
@@ -29,7 +29,7 @@ namespace {
 struct Decode {
   HeldBuffer buffer;
   PyRef tables;
-  const TableSet* table_set = nullptr;
+  DecoderPool* decoders = nullptr;  // the tables' own
   std::optional<DecodedResult> result;
   std::mutex plan_mutex;  // threads sharing one message build its plan once
   std::optional<ArrayPlan> plan;
@@ -38,7 +38,7 @@ struct Decode {
   // and a thread waiting on the mutex must not hold the lock the builder needs.
   const ArrayPlan& array_plan() {
     std::lock_guard<std::mutex> guard(plan_mutex);
-    if (!plan) plan.emplace(*result, *table_set);
+    if (!plan) plan.emplace(*result, decoders->lease().cache());
     return *plan;
   }
 };
@@ -462,13 +462,11 @@ PyObject* reader_decode(PyObject* module, PyObject* const* args, Py_ssize_t narg
     const BufrMessage& record = message_record(bound[2]);
     if (!checked_range(decode->buffer.bytes(), start, record.total_length, &bytes)) return nullptr;
     decode->tables = PyRef::borrow(bound[3]);
-    const TableSet& tables = table_set_of(bound[3]);
-    decode->table_set = &tables;
+    decode->decoders = &table_set_decoders(bound[3]);
+    DecoderPool& decoders = *decode->decoders;
     std::optional<Result<DecodedResult>> decoded;
     // The core touches no Python object; the buffer and tables are held above.
-    without_lock([&] {
-      decoded.emplace(decode_section4(record, tables, record.section4_data(bytes), options));
-    });
+    without_lock([&] { decoded.emplace(decoders.decode(record, record.section4_data(bytes), options)); });
     if (!decoded->ok()) return raise_bufr_error(decoded->error());
     decode->result.emplace(std::move(*decoded).value());
     PyObject* self = PyType_GenericAlloc(state->decoded_message_type, 0);

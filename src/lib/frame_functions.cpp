@@ -2,14 +2,12 @@
 #include "lib/frame_functions.hpp"
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
 
-#include "decode/cached_decoder.hpp"
+#include "decode/decoder_pool.hpp"
 #include "decode/key_columns.hpp"
-#include "decode/section4_decoder.hpp"
 #include "lib/arg_parser.hpp"
 #include "lib/buffer_view.hpp"
 #include "lib/errors.hpp"
@@ -23,32 +21,8 @@
 namespace tarnwel::py {
 namespace {
 
-constexpr const char* kParameters[] = {"buffer", "start", "message", "tables", "max_values", "keys",
-                                       "decoder"};
+constexpr const char* kParameters[] = {"buffer", "start", "message", "tables", "max_values", "keys"};
 constexpr Signature kDecodeTake{"decode_take", kParameters};
-constexpr const char* kDecoderParameters[] = {"tables"};
-constexpr Signature kKeyDecoder{"key_decoder", kDecoderParameters};
-constexpr const char* kCapsuleName = "tarnwel._core.key_decoder";
-
-// What a key_decoder capsule holds: the tables it keeps alive and the decoder's cache.
-struct KeyDecoder {
-  explicit KeyDecoder(PyObject* object) : tables(PyRef::borrow(object)), decoder(table_set_of(object)) {}
-  PyRef tables;
-  CachedDecoder decoder;
-  std::mutex busy;  // threads sharing a capsule: the one that finds it busy decodes uncached
-};
-
-void destroy_key_decoder(PyObject* capsule) {
-  delete static_cast<KeyDecoder*>(PyCapsule_GetPointer(capsule, kCapsuleName));
-}
-
-// The capsule's decoder when it decodes with `tables`; null (with an exception set
-// when `object` is no capsule of ours) otherwise.
-KeyDecoder* key_decoder_of(PyObject* object, PyObject* tables) {
-  if (object == Py_None) return nullptr;
-  auto* decoder = static_cast<KeyDecoder*>(PyCapsule_GetPointer(object, kCapsuleName));
-  return decoder != nullptr && decoder->tables.get() == tables ? decoder : nullptr;
-}
 
 // The cells as DecodedMessage.take gives them: a bytearray of float64, or a list of str/None.
 PyObject* cells_object(const KeyColumn& column, TextObjects& texts) {
@@ -72,7 +46,7 @@ PyObject* reader_decode_take(PyObject* module, PyObject* const* args, Py_ssize_t
                              PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     ReaderState* state = reader_state(module);
-    PyObject* bound[7];
+    PyObject* bound[6];
     HeldBuffer buffer;
     uint64_t start = 0;
     DecodeOptions options{0, true, true};
@@ -100,21 +74,14 @@ PyObject* reader_decode_take(PyObject* module, PyObject* const* args, Py_ssize_t
     }
     const BufrMessage& record = message_record(bound[2]);
     if (!checked_range(buffer.bytes(), start, record.total_length, &bytes)) return nullptr;
-    const TableSet& tables = table_set_of(bound[3]);
-    KeyDecoder* decoder = key_decoder_of(bound[6], bound[3]);
-    if (decoder == nullptr && PyErr_Occurred()) return nullptr;
+    DecoderPool& decoders = table_set_decoders(bound[3]);
     std::optional<Result<DecodedResult>> decoded;
     std::vector<KeyColumn> columns;
     // The core touches no Python object; the buffer, tables and keys are held above.
     without_lock([&] {
-      std::unique_lock<std::mutex> lock;
-      if (decoder != nullptr) lock = std::unique_lock<std::mutex>(decoder->busy, std::try_to_lock);
-      if (lock.owns_lock()) {
-        decoded.emplace(decoder->decoder.decode(record, record.section4_data(bytes), options));
-      } else {
-        decoded.emplace(decode_section4(record, tables, record.section4_data(bytes), options));
-      }
-      if (decoded->ok()) columns = key_columns(decoded->value(), tables, keys);
+      DecoderPool::Lease lease = decoders.lease();
+      decoded.emplace(lease.decode(record, record.section4_data(bytes), options));
+      if (decoded->ok()) columns = key_columns(decoded->value(), lease.cache(), keys);
     });
     if (!decoded->ok()) return raise_bufr_error(decoded->error());
     const DecodedResult& result = decoded->value();
@@ -135,21 +102,6 @@ PyObject* reader_decode_take(PyObject* module, PyObject* const* args, Py_ssize_t
     if (!unknown) return nullptr;
     return Py_BuildValue("(kOO)", static_cast<unsigned long>(result.subsets()), found.get(),
                          unknown.get());
-  });
-}
-
-PyObject* reader_key_decoder(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    PyObject* bound[1];
-    if (!bind_arguments(kKeyDecoder, args, nargs, kwnames, bound) ||
-        !check_instance(bound[0], reader_state(module)->table_set_type, "tables")) {
-      return nullptr;
-    }
-    auto decoder = std::make_unique<KeyDecoder>(bound[0]);
-    PyObject* capsule = PyCapsule_New(decoder.get(), kCapsuleName, destroy_key_decoder);
-    if (capsule != nullptr) decoder.release();
-    return capsule;
   });
 }
 

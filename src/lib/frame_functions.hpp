@@ -5,13 +5,9 @@
 
 namespace tarnwel::py {
 
-// decode_take(buffer, start, message, tables, max_values, keys, decoder) ->
-// (subsets, [(key, cells, text, width), ...], unknown_local codes); `decoder` is
-// None or a key_decoder(tables) capsule, whose cache of table entries it reuses.
+// decode_take(buffer, start, message, tables, max_values, keys) ->
+// (subsets, [(key, cells, text, width), ...], unknown_local codes).
 PyObject* reader_decode_take(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames);
-// key_decoder(tables): a capsule that keeps table entries between decode_take calls.
-PyObject* reader_key_decoder(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames);
 
 }  // namespace tarnwel::py

@@ -26,6 +26,8 @@ struct TableSetObject {
   // str objects of the names and meanings that decodes with these tables hand
   // out, kept so that every result made with the set shares them.
   StringCache strings;
+  // Decodes with these tables reuse their caches of table entries through it.
+  DecoderPool decoders;
 };
 
 const TableSet& tables_of(PyObject* self) {
@@ -185,6 +187,7 @@ PyObject* table_set_repr(PyObject* self) {
 }
 
 void table_set_dealloc(PyObject* self) {
+  reinterpret_cast<TableSetObject*>(self)->decoders.~DecoderPool();
   reinterpret_cast<TableSetObject*>(self)->strings.~StringCache();
   reinterpret_cast<TableSetObject*>(self)->tables.~TableSet();
   free_instance(self);
@@ -248,10 +251,15 @@ PyObject* new_table_set_object(PyTypeObject* type, TableSet&& tables) {
   auto* object = reinterpret_cast<TableSetObject*>(self);
   new (&object->tables) TableSet(std::move(tables));
   new (&object->strings) StringCache();
+  new (&object->decoders) DecoderPool(object->tables);
   return self;
 }
 
 const TableSet& table_set_of(PyObject* object) { return tables_of(object); }
+
+DecoderPool& table_set_decoders(PyObject* object) {
+  return reinterpret_cast<TableSetObject*>(object)->decoders;
+}
 
 StringCache& table_set_strings(PyObject* object) {
   return reinterpret_cast<TableSetObject*>(object)->strings;
