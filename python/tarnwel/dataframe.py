@@ -217,6 +217,8 @@ class FrameBuilder:
             self._on_message(message)
 
     def _header_matches(self, message: Message) -> bool:
+        if not self.query.header_filters:
+            return True
         for key, condition in self.query.header_filters.items():
             value = getattr(message, key)
             if not conditions.header_matches(condition, value):
