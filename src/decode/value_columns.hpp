@@ -4,30 +4,49 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <new>
+#include <utility>
+
+#include "decode/memory_pool.hpp"
 
 namespace tarnwel {
 
 // One field of every value: a plain array whose length ValueColumns keeps, so an
-// append checks one capacity for all fields instead of one per field.
+// append checks one capacity for all fields instead of one per field. Its memory
+// comes from and goes back to the pool: a large message's columns are megabytes,
+// and pages already mapped are written several times faster than fresh ones.
 template <class T>
 class Column {
  public:
-  const T& operator[](std::size_t index) const { return data_[index]; }
-  T& operator[](std::size_t index) { return data_[index]; }
-  const T* data() const { return data_.get(); }
+  Column() = default;
+  Column(const Column&) = delete;
+  Column& operator=(const Column&) = delete;
+  Column(Column&& other) noexcept : memory_(std::exchange(other.memory_, PooledMemory{})) {}
+  Column& operator=(Column&& other) noexcept {
+    std::swap(memory_, other.memory_);
+    return *this;
+  }
+  ~Column() { give_pooled_memory(memory_); }
+
+  const T& operator[](std::size_t index) const { return data()[index]; }
+  T& operator[](std::size_t index) { return data()[index]; }
+  const T* data() const { return static_cast<const T*>(memory_.data); }
+  T* data() { return static_cast<T*>(memory_.data); }
 
  private:
   friend struct ValueColumns;
 
-  void resize_storage(std::size_t used, std::size_t capacity) {
-    // Left uninitialised: every cell below the length is written before it is read.
-    auto grown = std::make_unique_for_overwrite<T[]>(capacity);
-    if (used != 0) std::memcpy(grown.get(), data_.get(), used * sizeof(T));
-    data_ = std::move(grown);
+  // Left uninitialised: every cell below the length is written before it is read.
+  // False (the column unchanged) when no memory could be had.
+  bool resize_storage(std::size_t used, std::size_t capacity) {
+    const PooledMemory grown = take_pooled_memory(capacity * sizeof(T));
+    if (grown.data == nullptr) return false;
+    if (used != 0) std::memcpy(grown.data, memory_.data, used * sizeof(T));
+    give_pooled_memory(std::exchange(memory_, grown));
+    return true;
   }
 
-  std::unique_ptr<T[]> data_;
+  PooledMemory memory_;
 };
 
 // Per-value fields as parallel arrays. Names and meanings are ids of the
@@ -62,14 +81,15 @@ struct ValueColumns {
   }
 
  private:
+  // Out of memory is std::bad_alloc, as from any other allocation of the decode;
+  // every column keeps at least the old capacity.
   void set_capacity(std::size_t capacity) {
-    numbers.resize_storage(size_, capacity);
-    raws.resize_storage(size_, capacity);
-    descriptors.resize_storage(size_, capacity);
-    names.resize_storage(size_, capacity);
-    meanings.resize_storage(size_, capacity);
-    texts.resize_storage(size_, capacity);
-    flags.resize_storage(size_, capacity);
+    if (!numbers.resize_storage(size_, capacity) || !raws.resize_storage(size_, capacity) ||
+        !descriptors.resize_storage(size_, capacity) || !names.resize_storage(size_, capacity) ||
+        !meanings.resize_storage(size_, capacity) || !texts.resize_storage(size_, capacity) ||
+        !flags.resize_storage(size_, capacity)) {
+      throw std::bad_alloc();
+    }
     capacity_ = capacity;
   }
 

@@ -4,24 +4,16 @@
 #include <cstddef>
 #include <utility>
 
+#include "decode/memory_pool.hpp"
 #include "lib/py_ref.hpp"
 
 namespace tarnwel::py {
 
-// Raw memory for cells; `data` is null when none could be had.
-struct CellMemory {
-  void* data = nullptr;
-  std::size_t capacity = 0;
-};
-
-// At least `bytes` of memory, from the pool when it holds a block that fits:
-// cells written there touch pages already mapped, which costs a fraction of
-// first touching fresh ones. Thread-safe; needs no interpreter lock.
-CellMemory take_cell_memory(std::size_t bytes);
-// Hands memory back: kept for reuse while the pool has room, else freed.
-void give_cell_memory(CellMemory memory);
-// Frees every block the pool keeps; returns how many bytes it held.
-std::size_t drain_cell_pool();
+// Cells live in the core's pool of large blocks, shared with decoded values.
+using CellMemory = PooledMemory;
+inline CellMemory take_cell_memory(std::size_t bytes) { return take_pooled_memory(bytes); }
+inline void give_cell_memory(CellMemory memory) { give_pooled_memory(memory); }
+inline std::size_t drain_cell_pool() { return drain_memory_pool(); }
 
 // Owns taken memory until a CellBlock takes it over, so that an early return
 // gives it back.
