@@ -29,7 +29,7 @@ from tarnwel.message import HEADER_FIELDS, Message
 from tarnwel.reader import DEFAULT_MAX_VALUES, Reader
 from tarnwel.sources import Source
 from tarnwel.tables import PathLike, TableChooser
-from tarnwel.wide_batch import TakenBatch
+from tarnwel.wide_batch import TakenBatch, parallel
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -232,22 +232,22 @@ class FrameBuilder:
             return self._taken_piece(message, self.query.keys)
         return self._wide_piece(message)
 
-    def _taken_piece(self, message: Message, keys: list[str]) -> tuple[int, list[Any]]:
+    def _taken_piece(self, message: Message, keys: list[str]) -> tuple[int, tuple[tuple[Any, ...], ...]]:
         """The cells of `keys`, found by the core without naming every column of the message
         first (which costs more than the decode); the message's own decode gives the error or
         the warning of a message that has one, and resolves keys that may be codes."""
         if self.query.plain_keys:
             try:
-                subsets, taken, unknown = _core.decode_take(
+                subsets, *taken, unknown = _core.decode_take(
                     message._buffer, message._start, message.record, message.tables,
                     self._max_values, keys)
             except ValueError:
                 pass
             else:
                 if not unknown:
-                    return subsets, taken
+                    return subsets, tuple(taken)
         decoded = message.decoded()
-        return decoded.subsets, decoded.take(keys)
+        return decoded.subsets, parallel(decoded.take(keys))
 
     def _remember_keys(self, message: Message, keys: tuple[str, ...]) -> None:
         """The elements behind taken keys met for the first time."""

@@ -44,13 +44,12 @@ class TakenBatch:
     def pieces(self) -> list[tuple[int, int, int]]:
         return self._pieces
 
-    def add(self, sequence: int, message: int, rows: int, taken: list[Any]) -> tuple[str, ...] | None:
-        """Adds one message's `take` result; returns its keys when the batch has not met
-        their like before (so that their elements are described once), else None."""
-        if taken:
-            keys, cells, texts, widths = zip(*taken)
-        else:
-            keys, cells, texts, widths = (), (), (), ()
+    def add(
+        self, sequence: int, message: int, rows: int, taken: tuple[tuple[Any, ...], ...],
+    ) -> tuple[str, ...] | None:
+        """Adds one message's taken cells (see `parallel`); returns its keys when the batch has
+        not met their like before (so that their elements are described once), else None."""
+        keys, cells, texts, widths = taken
         shape = (keys, texts, widths)
         group = self._groups.get(shape)
         new = group is None
@@ -81,6 +80,12 @@ class TakenBatch:
         for name, found in parts.items():
             arrays[name] = _scatter(found, rows)
         return rows, arrays
+
+
+def parallel(taken: list[tuple[str, Any, bool, int]]) -> tuple[tuple[Any, ...], ...]:
+    """`DecodedMessage.take`'s (key, cells, text, width) entries as the four tuples of keys,
+    cells, text flags and widths that `_core.decode_take` gives."""
+    return tuple(zip(*taken)) if taken else ((), (), (), ())
 
 
 def _group_columns(group: _Group, ranks: Mapping[str, list[int]]) -> list[tuple[str, np.ndarray]]:

@@ -86,22 +86,35 @@ PyObject* reader_decode_take(PyObject* module, PyObject* const* args, Py_ssize_t
     if (!decoded->ok()) return raise_bufr_error(decoded->error());
     const DecodedResult& result = decoded->value();
     TextObjects texts(result);
-    PyRef found = PyRef::steal(PyList_New(0));
-    if (!found) return nullptr;
+    Py_ssize_t found = 0;
+    for (const KeyColumn& column : columns) found += column.found ? 1 : 0;
+    // Four parallel tuples, as a batch groups them: no per-key tuple to take apart.
+    PyRef names = PyRef::steal(PyTuple_New(found));
+    PyRef cells = PyRef::steal(PyTuple_New(found));
+    PyRef text_flags = PyRef::steal(PyTuple_New(found));
+    PyRef widths = PyRef::steal(PyTuple_New(found));
+    if (!names || !cells || !text_flags || !widths) return nullptr;
+    Py_ssize_t at = 0;
     for (std::size_t k = 0; k < columns.size(); ++k) {
       if (!columns[k].found) continue;
-      PyRef cells = PyRef::steal(cells_object(columns[k], texts));
-      if (!cells) return nullptr;
-      PyRef item = PyRef::steal(Py_BuildValue(
-          "(OOOk)", PySequence_Fast_GET_ITEM(sequence.get(), static_cast<Py_ssize_t>(k)),
-          cells.get(), columns[k].text ? Py_True : Py_False,
-          static_cast<unsigned long>(columns[k].width)));
-      if (!item || PyList_Append(found.get(), item.get()) != 0) return nullptr;
+      PyObject* column_cells = cells_object(columns[k], texts);
+      PyObject* width = PyLong_FromUnsignedLong(columns[k].width);
+      if (column_cells == nullptr || width == nullptr) {
+        Py_XDECREF(column_cells);
+        Py_XDECREF(width);
+        return nullptr;
+      }
+      PyTuple_SET_ITEM(names.get(), at, Py_NewRef(PySequence_Fast_GET_ITEM(
+                                            sequence.get(), static_cast<Py_ssize_t>(k))));
+      PyTuple_SET_ITEM(cells.get(), at, column_cells);
+      PyTuple_SET_ITEM(text_flags.get(), at, Py_NewRef(columns[k].text ? Py_True : Py_False));
+      PyTuple_SET_ITEM(widths.get(), at, width);
+      ++at;
     }
     PyRef unknown = PyRef::steal(new_code_list(result.unknown_local_codes()));
     if (!unknown) return nullptr;
-    return Py_BuildValue("(kOO)", static_cast<unsigned long>(result.subsets()), found.get(),
-                         unknown.get());
+    return Py_BuildValue("(kOOOOO)", static_cast<unsigned long>(result.subsets()), names.get(),
+                         cells.get(), text_flags.get(), widths.get(), unknown.get());
   });
 }
 

@@ -6,7 +6,8 @@
 namespace tarnwel::py {
 
 // decode_take(buffer, start, message, tables, max_values, keys) ->
-// (subsets, [(key, cells, text, width), ...], unknown_local codes).
+// (subsets, keys found, their cells, text flags, widths, unknown_local codes): the
+// found keys in the order asked, each of the four a tuple of one entry per key.
 PyObject* reader_decode_take(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames);
 
