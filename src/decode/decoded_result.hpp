@@ -72,7 +72,7 @@ class DecodedResult {
   // Likewise the id of the element's last meaning: coded values repeat from subset to subset.
   uint32_t meaning_id(const ElementInfo& element, const std::string* meaning) {
     if (meaning == nullptr) return kNoId;
-    if (meaning != element.memo.meaning || element.memo.meaning_id >= strings_.size() ||
+    if (element.memo.meaning_id >= strings_.size() ||
         strings_.pointer(element.memo.meaning_id) != meaning) {
       element.memo.meaning_id = strings_.intern(meaning);
     }

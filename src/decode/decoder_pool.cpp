@@ -1,23 +1,14 @@
 // Section 4 decodes with one TableSet that reuse their caches of table entries.
 #include "decode/decoder_pool.hpp"
 
-#include "bitstream/bit_reader.hpp"
-#include "decode/compressed_decoder.hpp"
-#include "decode/uncompressed_decoder.hpp"
+#include "decode/section4_decoder.hpp"
 
 namespace tarnwel {
 
 Result<DecodedResult> DecoderPool::Lease::decode(const BufrMessage& message,
                                                  ByteView section4_data,
                                                  const DecodeOptions& options) {
-  BitReader reader(section4_data);
-  Result<DecodedResult> decoded =
-      message.compressed_data
-          ? decode_compressed(message.unexpanded_descriptors, message.number_of_subsets, *cache_,
-                              reader, options)
-          : decode_uncompressed(message.unexpanded_descriptors, message.number_of_subsets,
-                                *cache_, reader, options);
-  if (decoded) decoded->set_unknown_local_codes(cache_->unknown_local_codes());
+  Result<DecodedResult> decoded = decode_section4(message, *cache_, section4_data, options);
   // Unknown local codes are reported by the cache that first meets them, so a
   // cache that has met some (or failed) is dropped and a later decode gets a fresh one.
   if (!decoded || !cache_->unknown_local_codes().empty()) reusable_ = false;

@@ -10,8 +10,13 @@ namespace tarnwel {
 
 Result<DecodedResult> decode_section4(const BufrMessage& message, const TableSet& tables,
                                       ByteView section4_data, const DecodeOptions& options) {
-  BitReader reader(section4_data);
   DescriptorCache cache(tables);
+  return decode_section4(message, cache, section4_data, options);
+}
+
+Result<DecodedResult> decode_section4(const BufrMessage& message, DescriptorCache& cache,
+                                      ByteView section4_data, const DecodeOptions& options) {
+  BitReader reader(section4_data);
   Result<DecodedResult> decoded =
       message.compressed_data
           ? decode_compressed(message.unexpanded_descriptors, message.number_of_subsets, cache,

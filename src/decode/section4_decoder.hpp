@@ -3,6 +3,7 @@
 
 #include "decode/decode_limits.hpp"
 #include "decode/decoded_result.hpp"
+#include "decode/element_cache.hpp"
 #include "message/error.hpp"
 #include "message/message.hpp"
 #include "tables/table_set.hpp"
@@ -16,5 +17,9 @@ namespace tarnwel {
 // decodes may run on many threads with one shared TableSet.
 Result<DecodedResult> decode_section4(const BufrMessage& message, const TableSet& tables,
                                       ByteView section4_data, const DecodeOptions& options = {});
+
+// As decode_section4 with the given cache of table entries (see DecoderPool).
+Result<DecodedResult> decode_section4(const BufrMessage& message, DescriptorCache& cache,
+                                      ByteView section4_data, const DecodeOptions& options);
 
 }  // namespace tarnwel

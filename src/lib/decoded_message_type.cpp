@@ -463,10 +463,11 @@ PyObject* reader_decode(PyObject* module, PyObject* const* args, Py_ssize_t narg
     if (!checked_range(decode->buffer.bytes(), start, record.total_length, &bytes)) return nullptr;
     decode->tables = PyRef::borrow(bound[3]);
     decode->decoders = &table_set_decoders(bound[3]);
-    DecoderPool& decoders = *decode->decoders;
     std::optional<Result<DecodedResult>> decoded;
     // The core touches no Python object; the buffer and tables are held above.
-    without_lock([&] { decoded.emplace(decoders.decode(record, record.section4_data(bytes), options)); });
+    without_lock([&] {
+      decoded.emplace(decode->decoders->decode(record, record.section4_data(bytes), options));
+    });
     if (!decoded->ok()) return raise_bufr_error(decoded->error());
     decode->result.emplace(std::move(*decoded).value());
     PyObject* self = PyType_GenericAlloc(state->decoded_message_type, 0);

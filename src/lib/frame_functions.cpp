@@ -97,18 +97,14 @@ PyObject* reader_decode_take(PyObject* module, PyObject* const* args, Py_ssize_t
     Py_ssize_t at = 0;
     for (std::size_t k = 0; k < columns.size(); ++k) {
       if (!columns[k].found) continue;
-      PyObject* column_cells = cells_object(columns[k], texts);
-      PyObject* width = PyLong_FromUnsignedLong(columns[k].width);
-      if (column_cells == nullptr || width == nullptr) {
-        Py_XDECREF(column_cells);
-        Py_XDECREF(width);
-        return nullptr;
-      }
+      PyRef column_cells = PyRef::steal(cells_object(columns[k], texts));
+      PyRef width = PyRef::steal(PyLong_FromUnsignedLong(columns[k].width));
+      if (!column_cells || !width) return nullptr;
       PyTuple_SET_ITEM(names.get(), at, Py_NewRef(PySequence_Fast_GET_ITEM(
                                             sequence.get(), static_cast<Py_ssize_t>(k))));
-      PyTuple_SET_ITEM(cells.get(), at, column_cells);
+      PyTuple_SET_ITEM(cells.get(), at, column_cells.release());
       PyTuple_SET_ITEM(text_flags.get(), at, Py_NewRef(columns[k].text ? Py_True : Py_False));
-      PyTuple_SET_ITEM(widths.get(), at, width);
+      PyTuple_SET_ITEM(widths.get(), at, width.release());
       ++at;
     }
     PyRef unknown = PyRef::steal(new_code_list(result.unknown_local_codes()));
