@@ -105,6 +105,27 @@ def test_arrays_hold_exactly_the_decoded_values_of_every_example(data_dir):
     assert compared >= 5
 
 
+def test_subsets_whose_replications_end_at_an_associated_field_keep_their_columns():
+    """Subsets of 2, 1 and 2 replications: each agrees with the one before up to an
+    associated field, whose element then differs (airTemperature, then nonCoordinatePressure)."""
+    from bufr_builder import Bits
+    from bufr_builder import message as build
+
+    bits = Bits()
+    for repeats in (2, 1, 2):
+        bits.add(1, 6).add(repeats, 8)  # 0 31 021, then the factor 0 31 001
+        for level in range(repeats):
+            bits.add(10 + level, 8).add(27_315 + level, 16)  # associated field, 0 12 101
+        bits.add(20 + repeats, 8).add(5_000 + repeats, 14)  # associated field, 0 10 004
+    descriptors = [204008, 31021, 101000, 31001, 12101, 10004, 204000]
+    data = build(descriptors=descriptors, data=bits.to_bytes(), subsets=3)
+    message = next(iter(tarnwel.open(data)))
+    assert_arrays_match_values(message)
+    arrays = message.to_arrays()
+    assert arrays["nonCoordinatePressure->associatedField"].tolist() == [22, 21, 22]
+    assert arrays["airTemperature->associatedField"].tolist()[1][0] == 10
+
+
 def test_arrays_hold_exactly_the_decoded_values_of_the_corpus(corpus_dir):
     compared = failed = 0
     for path in corpus_files(corpus_dir):

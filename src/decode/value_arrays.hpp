@@ -10,6 +10,7 @@
 
 #include "decode/decoded_result.hpp"
 #include "decode/element_cache.hpp"
+#include "decode/pooled_array.hpp"
 
 namespace tarnwel {
 
@@ -58,8 +59,21 @@ class ArrayPlan {
   void fill_long(const DecodedResult& decoded, const LongRows& rows) const;
 
  private:
+  class OccurrenceCounter;
+
   uint32_t column_for(DescriptorCache& tables, uint32_t descriptor, const std::string* name,
                       bool associated, bool text);
+  // The slot holding `key`, else the empty slot where it would go.
+  std::size_t find_slot(uint64_t key) const;
+  uint32_t add_column(std::size_t slot, DescriptorCache& tables, uint32_t descriptor,
+                      const std::string* name, bool associated, bool text);
+  // Room for the places of `count` values or items; std::bad_alloc without it.
+  void allocate_places(std::size_t count);
+  void place_uncompressed(const DecodedResult& decoded, DescriptorCache& tables);
+  void fill_uncompressed(const DecodedResult& decoded, std::span<double* const> numbers,
+                         std::span<uint32_t* const> texts) const;
+  void place_value(const DecodedResult& decoded, DescriptorCache& tables, std::size_t i,
+                   std::size_t end, OccurrenceCounter& counter);
   std::string_view new_name(DescriptorCache& tables, uint32_t descriptor, const std::string* name,
                             bool associated);
   std::string_view own(std::string name) { return owned_names_.emplace_back(std::move(name)); }
@@ -68,9 +82,11 @@ class ArrayPlan {
 
   uint32_t subsets_;
   std::vector<ArrayColumn> columns_;
-  // Per value (uncompressed) or per item (compressed): column and occurrence.
-  std::vector<uint32_t> column_of_;
-  std::vector<uint32_t> rank_of_;
+  // Per value (uncompressed) or per item (compressed): column and occurrence, in
+  // pooled memory, which a large message's plan would otherwise first touch.
+  PooledArray<uint32_t> column_of_;
+  PooledArray<uint32_t> rank_of_;
+  std::size_t places_ = 0;
   std::size_t long_rows_ = 0;
   // Column lookup by descriptor and association, and by name (column + 1, 0
   // for none), both open addressing in tables of the same size.

@@ -3,62 +3,23 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <new>
-#include <utility>
 
-#include "decode/memory_pool.hpp"
+#include "decode/pooled_array.hpp"
 
 namespace tarnwel {
 
-// One field of every value: a plain array whose length ValueColumns keeps, so an
-// append checks one capacity for all fields instead of one per field. Its memory
-// comes from and goes back to the pool: a large message's columns are megabytes,
-// and pages already mapped are written several times faster than fresh ones.
-template <class T>
-class Column {
- public:
-  Column() = default;
-  Column(const Column&) = delete;
-  Column& operator=(const Column&) = delete;
-  Column(Column&& other) noexcept : memory_(std::exchange(other.memory_, PooledMemory{})) {}
-  Column& operator=(Column&& other) noexcept {
-    std::swap(memory_, other.memory_);
-    return *this;
-  }
-  ~Column() { give_pooled_memory(memory_); }
-
-  const T& operator[](std::size_t index) const { return data()[index]; }
-  T& operator[](std::size_t index) { return data()[index]; }
-  const T* data() const { return static_cast<const T*>(memory_.data); }
-  T* data() { return static_cast<T*>(memory_.data); }
-
- private:
-  friend struct ValueColumns;
-
-  // Left uninitialised: every cell below the length is written before it is read.
-  // False (the column unchanged) when no memory could be had.
-  bool resize_storage(std::size_t used, std::size_t capacity) {
-    const PooledMemory grown = take_pooled_memory(capacity * sizeof(T));
-    if (grown.data == nullptr) return false;
-    if (used != 0) std::memcpy(grown.data, memory_.data, used * sizeof(T));
-    give_pooled_memory(std::exchange(memory_, grown));
-    return true;
-  }
-
-  PooledMemory memory_;
-};
-
-// Per-value fields as parallel arrays. Names and meanings are ids of the
-// result's StringIds (kNoId: no meaning); texts index its text spans.
+// Per-value fields as parallel arrays that share one length, so an append checks
+// one capacity for all fields. Names and meanings are ids of the result's
+// StringIds (kNoId: no meaning); texts index its text spans.
 struct ValueColumns {
-  Column<double> numbers;
-  Column<uint64_t> raws;
-  Column<uint32_t> descriptors;
-  Column<uint32_t> names;
-  Column<uint32_t> meanings;
-  Column<uint32_t> texts;
-  Column<uint8_t> flags;
+  PooledArray<double> numbers;
+  PooledArray<uint64_t> raws;
+  PooledArray<uint32_t> descriptors;
+  PooledArray<uint32_t> names;
+  PooledArray<uint32_t> meanings;
+  PooledArray<uint32_t> texts;
+  PooledArray<uint8_t> flags;
 
   std::size_t size() const { return size_; }
   std::size_t capacity() const { return capacity_; }

@@ -1,4 +1,5 @@
 // Decodes the messages of a BUFR file with tables from a definitions root: prints values or times the decode.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include "bitstream/bit_reader.hpp"
 #include "decode/decoder_pool.hpp"
 #include "decode/section4_decoder.hpp"
+#include "decode/value_arrays.hpp"
 #include "decode/uncompressed_decoder.hpp"
 #include "message/scanner.hpp"
 #include "tables/definitions.hpp"
@@ -48,6 +50,33 @@ std::vector<uint8_t> repeat_subset(const BufrMessage& message, const TableSet& t
     }
   }
   return out;
+}
+
+// Best times of an array plan and of filling every column from it, as to_arrays() does.
+void time_plan(const DecodedResult& decoded, DescriptorCache& cache, double& plan_best,
+               double& fill_best) {
+  const auto start = std::chrono::steady_clock::now();
+  const ArrayPlan plan(decoded, cache);
+  const auto planned = std::chrono::steady_clock::now();
+  std::vector<std::vector<double>> numbers(plan.columns().size());
+  std::vector<std::vector<uint32_t>> texts(plan.columns().size());
+  std::vector<double*> number_cells(numbers.size(), nullptr);
+  std::vector<uint32_t*> text_cells(texts.size(), nullptr);
+  for (std::size_t c = 0; c < numbers.size(); ++c) {
+    const std::size_t cells = std::size_t{plan.subsets()} * plan.columns()[c].width;
+    if (plan.columns()[c].text) {
+      texts[c].resize(cells);
+      text_cells[c] = texts[c].data();
+    } else {
+      numbers[c].resize(cells);
+      number_cells[c] = numbers[c].data();
+    }
+  }
+  const auto filling = std::chrono::steady_clock::now();
+  plan.fill(decoded, number_cells, text_cells);
+  const auto filled = std::chrono::steady_clock::now();
+  plan_best = std::min(plan_best, std::chrono::duration<double>(planned - start).count());
+  fill_best = std::min(fill_best, std::chrono::duration<double>(filled - filling).count());
 }
 
 double seconds_per_decode(const BufrMessage& message, const TableSet& tables, ByteView data,
@@ -110,6 +139,8 @@ int run(const std::string& root, const std::string& path, const std::string& mod
     }
     const ByteView data = message->section4_data(message_bytes);
     DecoderPool decoders(tables.value());  // as the module decodes: table entries kept between decodes
+    DescriptorCache plan_cache(tables.value());
+    double plan_best = 1e9, fill_best = 1e9;
     for (int r = 0; r < repeats; ++r) {
       const auto start = std::chrono::steady_clock::now();
       auto decoded = decoders.decode(message.value(), data);
@@ -119,14 +150,19 @@ int run(const std::string& root, const std::string& path, const std::string& mod
         break;
       }
       total_values += decoded->size();
+      if (mode == "plan") time_plan(decoded.value(), plan_cache, plan_best, fill_best);
       if (mode == "print" && r == 0) {
         std::cout << "message subsets=" << message->number_of_subsets
                   << " compressed=" << message->compressed_data << "\n";
         print_values(decoded->flat());
       }
     }
+    if (mode == "plan") {
+      std::printf("plan %.3f ms, fill %.3f ms (best of %d)\n", plan_best * 1e3, fill_best * 1e3,
+                  repeats);
+    }
   }
-  if (mode == "bench") {
+  if (mode == "bench" || mode == "plan") {
     std::printf("%llu values in %.4f s: %.1f million values/s\n",
                 static_cast<unsigned long long>(total_values), total_seconds,
                 total_values / total_seconds / 1e6);
@@ -138,7 +174,7 @@ int run(const std::string& root, const std::string& path, const std::string& mod
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::cerr << "usage: decode_check DEFINITIONS_ROOT FILE print|bench|subsets=N [REPEATS]\n";
+    std::cerr << "usage: decode_check DEFINITIONS_ROOT FILE print|bench|plan|subsets=N [REPEATS]\n";
     return 2;
   }
   const int repeats = argc > 4 ? std::stoi(argv[4]) : 1;
