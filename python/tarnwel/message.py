@@ -121,22 +121,27 @@ class Message:
         """The core's columnar decode (`tarnwel._core.DecodedMessage`)."""
         decoded = self._decoded
         if decoded is None:
-            reader = self._reader
-            tables = reader.tables_for(self)
-            try:
-                decoded = self._decoded = _core.decode(
-                    self._buffer, self._start, self.record, tables, reader.max_values
-                )
-            except ValueError as error:
-                raise self.error(str(error)) from None
-            if decoded.unknown_local:
-                codes = ", ".join(f"{code:06d}" for code in decoded.unknown_local)
-                warnings.warn(
-                    str(self.error(f"unknown local descriptors read as numbers of the width "
-                                   f"2 06 YYY gave them: {codes}")),
-                    DecodeWarning, stacklevel=2,
-                )
+            decoded = self._decode(_core.decode)
         return decoded
+
+    def _decode(self, decode: Any, *more: Any) -> Any:
+        """Runs `decode` (`_core.decode` or `_core.decode_blocks`) on this message and keeps the
+        decoded message it gives, alone or first of a tuple; reports what the decode met."""
+        reader = self._reader
+        tables = reader.tables_for(self)
+        try:
+            result = decode(self._buffer, self._start, self.record, tables, reader.max_values, *more)
+        except ValueError as error:
+            raise self.error(str(error)) from None
+        decoded = self._decoded = result[0] if more else result
+        if decoded.unknown_local:
+            codes = ", ".join(f"{code:06d}" for code in decoded.unknown_local)
+            warnings.warn(
+                str(self.error(f"unknown local descriptors read as numbers of the width "
+                               f"2 06 YYY gave them: {codes}")),
+                DecodeWarning, stacklevel=3,
+            )
+        return result
 
     def values(self) -> list[_tarnwel.DecodedValue]:
         """The flat DecodedValue list, as `_tarnwel.decode_values_with_tables` gives it."""
@@ -154,16 +159,21 @@ class Message:
         missing), texts object arrays of str (None where missing). `keys` may name ecCodes keys
         or six-digit codes; keys the message lacks are left out.
         """
-        decoded = self.decoded()
         if isinstance(keys, str):
             keys = [keys]
         elif keys is not None and not isinstance(keys, (list, tuple)):
             keys = list(keys)
+        # A first use decodes and fills in one release of the lock, so a thread beside it
+        # waits for the lock once. Number cells come in blocks whose memory the next decode
+        # reuses once these arrays are gone.
+        if self._decoded is None:
+            decoded, taken = self._decode(_core.decode_blocks, keys)
+        else:
+            decoded = self._decoded
+            taken = decoded.take_blocks(keys)
         subsets = decoded.subsets
         arrays: dict[str, np.ndarray] = {}
-        # The core finds the columns (by key, then by code) and fills them in one call; number
-        # cells come in blocks whose memory the next decode reuses once these arrays are gone.
-        for key, cells, text, width in decoded.take_blocks(keys):
+        for key, cells, text, width in taken:
             if text:
                 array = np.empty(len(cells), dtype=object)
                 array[:] = cells

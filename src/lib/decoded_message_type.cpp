@@ -349,46 +349,60 @@ PyObject* method_take(PyObject* self, PyObject* keys) {
   });
 }
 
-// take_blocks(keys): as take, with the number cells in CellBlocks, whose memory
-// comes from the pool and goes back to it. The plan, the choice of columns, the
-// memory and the fill all happen in one release of the lock: only wrapping the
-// cells needs it.
+// A take whose number cells go into CellBlocks: the plan, the columns chosen, their
+// memory (from the pool, which it goes back to) and the fill, all made without the
+// interpreter lock; only wrapping the cells needs it.
+struct BlockTake {
+  const ArrayPlan* plan = nullptr;
+  Chosen chosen;
+  std::optional<ChosenCells> cells;
+  std::vector<PendingCells> pending;
+  bool out_of_memory = false;
+};
+
+// Call without the lock.
+void prepare_blocks(Decode& decode, const AskedKeys& asked, BlockTake& take) {
+  take.plan = &decode.array_plan();
+  const ArrayPlan& plan = *take.plan;
+  take.chosen = choose_columns(plan, asked);
+  take.cells.emplace(plan.columns().size());
+  take.pending.resize(plan.columns().size());
+  for (uint32_t c : take.chosen.columns) {
+    if (plan.columns()[c].text) {
+      take.cells->add_texts(plan, c);
+    } else if (take.cells->numbers[c] == nullptr) {
+      take.pending[c] = PendingCells(cell_count(plan, c) * sizeof(double));
+      take.cells->numbers[c] = take.pending[c].cells();
+      take.out_of_memory = take.out_of_memory || take.cells->numbers[c] == nullptr;
+    }
+  }
+  if (!take.out_of_memory) plan.fill(*decode.result, take.cells->numbers, take.cells->text_ids);
+}
+
+// With the lock: [(key, cells, text, width), ...] as take gives, cells in CellBlocks.
+PyObject* blocks_list(PyTypeObject* block_type, Decode& decode, const AskedKeys& asked,
+                      BlockTake& take) {
+  if (take.out_of_memory) return PyErr_NoMemory();
+  std::vector<PyRef> blocks(take.plan->columns().size());
+  for (std::size_t c = 0; c < blocks.size(); ++c) {
+    if (take.cells->numbers[c] == nullptr) continue;
+    blocks[c] = PyRef::steal(new_cell_block(block_type, take.pending[c]));
+    if (!blocks[c]) return nullptr;
+  }
+  TextObjects texts(*decode.result);
+  return taken_list(*take.plan, asked, take.chosen, *take.cells, blocks, texts);
+}
+
+// take_blocks(keys): as take, with the number cells in CellBlocks, in one release
+// of the lock.
 PyObject* method_take_blocks(PyObject* self, PyObject* keys) {
   return guarded([&]() -> PyObject* {
     Decode& decode = decode_of(self);
     AskedKeys asked;
     if (!read_keys(keys, asked)) return nullptr;
-    const ArrayPlan* plan = nullptr;
-    Chosen chosen;
-    std::optional<ChosenCells> cells;
-    std::vector<PendingCells> pending;
-    bool out_of_memory = false;
-    without_lock([&] {
-      plan = &decode.array_plan();
-      chosen = choose_columns(*plan, asked);
-      cells.emplace(plan->columns().size());
-      pending.resize(plan->columns().size());
-      for (uint32_t c : chosen.columns) {
-        if (plan->columns()[c].text) {
-          cells->add_texts(*plan, c);
-        } else if (cells->numbers[c] == nullptr) {
-          pending[c] = PendingCells(cell_count(*plan, c) * sizeof(double));
-          cells->numbers[c] = pending[c].cells();
-          out_of_memory = out_of_memory || cells->numbers[c] == nullptr;
-        }
-      }
-      if (!out_of_memory) plan->fill(*decode.result, cells->numbers, cells->text_ids);
-    });
-    if (out_of_memory) return PyErr_NoMemory();
-    PyTypeObject* block_type = state_of(self)->cell_block_type;
-    std::vector<PyRef> blocks(plan->columns().size());
-    for (std::size_t c = 0; c < blocks.size(); ++c) {
-      if (cells->numbers[c] == nullptr) continue;
-      blocks[c] = PyRef::steal(new_cell_block(block_type, pending[c]));
-      if (!blocks[c]) return nullptr;
-    }
-    TextObjects texts(*decode.result);
-    return taken_list(*plan, asked, chosen, *cells, blocks, texts);
+    BlockTake take;
+    without_lock([&] { prepare_blocks(decode, asked, take); });
+    return blocks_list(state_of(self)->cell_block_type, decode, asked, take);
   });
 }
 
@@ -433,8 +447,54 @@ PyType_Spec decoded_message_spec = {
 };
 
 constexpr const char* kDecodeParameters[] = {"buffer", "start", "message", "tables",
-                                             "max_values"};
-constexpr Signature kDecode{"decode", kDecodeParameters};
+                                             "max_values", "keys"};
+constexpr Signature kDecode{"decode", std::span(kDecodeParameters).first(5)};
+constexpr Signature kDecodeBlocks{"decode_blocks", kDecodeParameters};
+
+// A decode's arguments, checked, with the buffer and tables held by `decode`.
+struct DecodeCall {
+  std::unique_ptr<Decode> decode = std::make_unique<Decode>();
+  const BufrMessage* record = nullptr;
+  ByteView data;  // section 4
+  DecodeOptions options{0, true, true};
+};
+
+bool begin_decode(ReaderState* state, PyObject* const* bound, DecodeCall& call) {
+  uint64_t start = 0;
+  ByteView bytes;
+  Decode& decode = *call.decode;
+  if (!decode.buffer.acquire(bound[0], "buffer") || !convert_u64(bound[1], "start", &start) ||
+      !check_instance(bound[2], state->bufr_message_type, "message") ||
+      !check_instance(bound[3], state->table_set_type, "tables") ||
+      !convert_u64(bound[4], "max_values", &call.options.max_values)) {
+    return false;
+  }
+  call.record = &message_record(bound[2]);
+  if (!checked_range(decode.buffer.bytes(), start, call.record->total_length, &bytes)) return false;
+  call.data = call.record->section4_data(bytes);
+  decode.tables = PyRef::borrow(bound[3]);
+  decode.decoders = &table_set_decoders(bound[3]);
+  return true;
+}
+
+// The core decode; touches no Python object (the buffer and tables are held).
+// Returns false with the error kept in `failure`.
+bool run_decode(DecodeCall& call, std::optional<BufrError>& failure) {
+  Result<DecodedResult> decoded = call.decode->decoders->decode(*call.record, call.data, call.options);
+  if (!decoded.ok()) {
+    failure.emplace(decoded.error());
+    return false;
+  }
+  call.decode->result.emplace(std::move(decoded).value());
+  return true;
+}
+
+PyObject* new_decoded_message(ReaderState* state, DecodeCall& call) {
+  PyObject* self = PyType_GenericAlloc(state->decoded_message_type, 0);
+  if (self == nullptr) return nullptr;
+  reinterpret_cast<DecodedMessageObject*>(self)->decode = call.decode.release();
+  return self;
+}
 
 }  // namespace
 
@@ -448,32 +508,40 @@ PyObject* reader_decode(PyObject* module, PyObject* const* args, Py_ssize_t narg
   return guarded([&]() -> PyObject* {
     ReaderState* state = reader_state(module);
     PyObject* bound[5];
-    auto decode = std::make_unique<Decode>();
-    uint64_t start = 0;
-    DecodeOptions options{0, true, true};
-    ByteView bytes;
-    if (!bind_arguments(kDecode, args, nargs, kwnames, bound) ||
-        !decode->buffer.acquire(bound[0], "buffer") || !convert_u64(bound[1], "start", &start) ||
-        !check_instance(bound[2], state->bufr_message_type, "message") ||
-        !check_instance(bound[3], state->table_set_type, "tables") ||
-        !convert_u64(bound[4], "max_values", &options.max_values)) {
+    DecodeCall call;
+    if (!bind_arguments(kDecode, args, nargs, kwnames, bound) || !begin_decode(state, bound, call)) {
       return nullptr;
     }
-    const BufrMessage& record = message_record(bound[2]);
-    if (!checked_range(decode->buffer.bytes(), start, record.total_length, &bytes)) return nullptr;
-    decode->tables = PyRef::borrow(bound[3]);
-    decode->decoders = &table_set_decoders(bound[3]);
-    std::optional<Result<DecodedResult>> decoded;
-    // The core touches no Python object; the buffer and tables are held above.
+    std::optional<BufrError> failure;
+    without_lock([&] { run_decode(call, failure); });
+    if (failure) return raise_bufr_error(*failure);
+    return new_decoded_message(state, call);
+  });
+}
+
+PyObject* reader_decode_blocks(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    ReaderState* state = reader_state(module);
+    PyObject* bound[6];
+    DecodeCall call;
+    AskedKeys asked;
+    if (!bind_arguments(kDecodeBlocks, args, nargs, kwnames, bound) ||
+        !begin_decode(state, bound, call) || !read_keys(bound[5], asked)) {
+      return nullptr;
+    }
+    std::optional<BufrError> failure;
+    BlockTake take;
     without_lock([&] {
-      decoded.emplace(decode->decoders->decode(record, record.section4_data(bytes), options));
+      if (run_decode(call, failure)) prepare_blocks(*call.decode, asked, take);
     });
-    if (!decoded->ok()) return raise_bufr_error(decoded->error());
-    decode->result.emplace(std::move(*decoded).value());
-    PyObject* self = PyType_GenericAlloc(state->decoded_message_type, 0);
-    if (self == nullptr) return nullptr;
-    reinterpret_cast<DecodedMessageObject*>(self)->decode = decode.release();
-    return self;
+    if (failure) return raise_bufr_error(*failure);
+    Decode& decode = *call.decode;
+    PyRef self = PyRef::steal(new_decoded_message(state, call));
+    if (!self) return nullptr;
+    PyRef taken = PyRef::steal(blocks_list(state->cell_block_type, decode, asked, take));
+    if (!taken) return nullptr;
+    return PyTuple_Pack(2, self.get(), taken.get());
   });
 }
 

@@ -12,4 +12,9 @@ PyTypeObject* create_decoded_message_type(PyObject* module);
 PyObject* reader_decode(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames);
 
+// decode_blocks(buffer, start, message, tables, max_values, keys): the decode and
+// its take_blocks(keys) in one release of the lock: (decoded message, taken list).
+PyObject* reader_decode_blocks(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames);
+
 }  // namespace tarnwel::py

@@ -24,6 +24,8 @@ PyMethodDef kReaderFunctions[] = {
      "parse_message(buffer, start, length)\n--\n\n"},
     {"decode", as_cfunction<reader_decode>(), kFastcall,
      "decode(buffer, start, message, tables, max_values)\n--\n\n"},
+    {"decode_blocks", as_cfunction<reader_decode_blocks>(), kFastcall,
+     "decode_blocks(buffer, start, message, tables, max_values, keys)\n--\n\n"},
     {"load_bufrdc", as_cfunction<reader_load_bufrdc>(), kFastcall,
      "load_bufrdc(directory, master_table_number, master_version, centre, subcentre, "
      "local_version)\n--\n\n"},
