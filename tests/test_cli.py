@@ -178,6 +178,27 @@ def test_export_writes_what_read_dataframe_reads(data_dir, tmp_path, suffix):
     assert len(expected) == 21
 
 
+@pytest.mark.parametrize("selection, filters, header_filters", [
+    ([], None, None),                                     # rows: the types to keep
+    (["--filter", "data_category=99"], None, {"data_category": 99}),                  # no batch at all
+    (["--filter", "airTemperature=1000:"], {"airTemperature": slice(1000, None)}, None),  # a batch of no rows
+])
+def test_an_exported_parquet_keeps_the_column_types_of_the_frame(data_dir, tmp_path, selection, filters,
+                                                                 header_filters):
+    """`rank` and `key` are element keys here, not the long layout's columns."""
+    pd = pytest.importorskip("pandas")
+    pytest.importorskip("pyarrow")
+    source = data_dir / "synop_uncompressed.bufr"
+    columns = ["data_datetime", "message", "airTemperature", "#2#airTemperature", "rank", "key"]
+    out = tmp_path / "table.parquet"
+    assert main(["export", str(source), "-o", str(out), "--columns", ",".join(columns), *selection]) == 0
+    expected = tarnwel.read_dataframe(source, columns, filters=filters, header_filters=header_filters)
+    written = pd.read_parquet(out)
+    assert dict(written.dtypes) == dict(expected.dtypes)
+    pd.testing.assert_frame_equal(written, expected, check_column_type=False)
+    assert len(expected) == (0 if selection else 3)
+
+
 def test_the_progress_bar_shows_on_a_terminal_only(data_dir, tmp_path):
     pytest.importorskip("pandas")
     args = [str(TARNWEL), "export", str(data_dir / "multi.bufr"), "-o", str(tmp_path / "t.csv")]

@@ -42,7 +42,7 @@ def test_mypy_accepts_the_stubs_the_new_modules_and_the_readme_examples(tmp_path
         (tmp_path / f"readme_example_{number}.py").write_text(example)
         targets.append(f"readme_example_{number}")
     modules = ["_tarnwel", "tarnwel", "tarnwel._core", "tarnwel.dataframe", "tarnwel.columns",
-               "tarnwel.filters", "tarnwel.wide_batch", "tarnwel.dask"]
+               "tarnwel.filters", "tarnwel.wide_batch", "tarnwel.dask", "tarnwel.memory"]
     # mypy is a compiled program of its own: no sanitizer runtime preloaded into it.
     environment = {key: value for key, value in os.environ.items()
                    if key not in ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "PYTHONMALLOC")}

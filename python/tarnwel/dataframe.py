@@ -333,10 +333,6 @@ class FrameBuilder:
             source = self._source_name(name)
             if source in arrays:
                 kept[name] = arrays[source] if mask is None else arrays[source][mask]
-            elif self.query.layout == "wide" and name in ("rank", "descriptor"):
-                # Filled here, where the layout is known: a writer would fill these as the
-                # long layout's whole numbers, where no message has them.
-                kept[name] = empty_column(name, rows, "wide")
         # Kept even without rows: the columns' dtypes stay known.
         if self._on_batch is not None:
             self._on_batch(rows, kept)
@@ -443,8 +439,9 @@ def _cells(cells: Any, text: bool) -> np.ndarray:
     return np.frombuffer(cells, dtype=np.float64)
 
 
-def empty_column(name: str, rows: int, layout: str = "long") -> np.ndarray:
-    """A column no message gave: typed as the layout's own column of that name, else missing."""
+def empty_column(name: str, rows: int, layout: str) -> np.ndarray:
+    """A column no message gave: typed as the layout's own column of that name, else missing
+    (a wide frame's `rank` or `key` is an element's, not the long layout's)."""
     if layout == "long" and name in ("message", "subset", "rank", "descriptor"):
         return np.zeros(rows, dtype=np.int64)
     if layout == "long" and name in ("key", "text"):

@@ -123,7 +123,7 @@ def run_export(args: argparse.Namespace) -> int:
     row_filters, header_filters = conditions.split_filters(dict(args.filters), HEADER_FILTER_FIELDS)
     query = Query.make(columns, row_filters, header_filters, args.layout)
     fixed = None if query.layout == "wide" and query.requests is None else query.output_names(())
-    writer = WRITERS[kind](args.output, fixed)
+    writer = WRITERS[kind](args.output, fixed, query.layout)
     progress = Progress(args.files)
     builder = FrameBuilder(query, chooser=table_chooser(None, args.definitions), errors=args.errors,
                            on_message=progress.message, on_batch=writer.write)

@@ -25,14 +25,15 @@ DATE_FORMAT = "%Y-%m-%d %H:%M:%S"
 
 
 class TableWriter:
-    """One output table. `names` is its fixed column list (asked-for columns, or the long
-    layout's), or None when the columns are those met, in the order they are first met."""
+    """One output table of `layout`. `names` is its fixed column list (asked-for columns, or
+    the long layout's), or None when the columns are those met, in the order they are first met."""
 
     mode = "w"
 
-    def __init__(self, path: str, names: list[str] | None) -> None:
+    def __init__(self, path: str, names: list[str] | None, layout: str) -> None:
         self.path = path
         self._fixed = names
+        self._layout = layout
         self._met: dict[str, None] = {}
         self._rows = 0
         self._pd = require_pandas()
@@ -64,7 +65,8 @@ class TableWriter:
         return self._fixed if self._fixed is not None else list(self._met)
 
     def _frame(self, names: list[str], rows: int, arrays: Arrays) -> Any:
-        columns = {name: arrays[name] if name in arrays else empty_column(name, rows) for name in names}
+        columns = {name: arrays[name] if name in arrays else empty_column(name, rows, self._layout)
+                   for name in names}
         return make_frame(self._pd, names, columns, rows)
 
     def _write(self, rows: int, arrays: Arrays) -> None:
@@ -79,8 +81,8 @@ class JsonLinesWriter(TableWriter):
     batch (null where it has none), so a column that first appears late is simply absent
     from the rows before it."""
 
-    def __init__(self, path: str, names: list[str] | None) -> None:
-        super().__init__(path, names)
+    def __init__(self, path: str, names: list[str] | None, layout: str) -> None:
+        super().__init__(path, names, layout)
         self._written = False
 
     def _write(self, rows: int, arrays: Arrays) -> None:
@@ -102,9 +104,9 @@ class CsvWriter(TableWriter):
     line: with fixed columns, rows are appended as they come; otherwise the batches wait in a
     spool until the last column is known."""
 
-    def __init__(self, path: str, names: list[str] | None) -> None:
-        super().__init__(path, names)
-        self._spool = None if names is not None else Spool(self._temporary)
+    def __init__(self, path: str, names: list[str] | None, layout: str) -> None:
+        super().__init__(path, names, layout)
+        self._spool = None if names is not None else Spool(self._temporary, layout)
         if names is not None:
             self._out.write(self._frame(names, 0, {}).to_csv(index=False))
 
@@ -141,14 +143,14 @@ class ParquetWriter(TableWriter):
 
     mode = "wb"
 
-    def __init__(self, path: str, names: list[str] | None) -> None:
+    def __init__(self, path: str, names: list[str] | None, layout: str) -> None:
         try:
             import pyarrow  # type: ignore[import-untyped]
         except ImportError:
             raise ImportError("writing Parquet needs pyarrow: pip install 'tarnwel[parquet]'") from None
         self._pa = pyarrow
-        super().__init__(path, names)
-        self._spool = Spool(self._temporary)
+        super().__init__(path, names, layout)
+        self._spool = Spool(self._temporary, layout)
         # Column -> the Arrow types its text columns hold (null: no value yet).
         self._types: dict[str, set[Any]] = {}
 
@@ -203,7 +205,8 @@ class Spool:
     """Batches kept on disk, beside the output, until the table's columns are all known; given
     back aligned to them with the dtypes that joining them into one frame would give."""
 
-    def __init__(self, beside: str) -> None:
+    def __init__(self, beside: str, layout: str) -> None:
+        self._layout = layout
         self._directory = tempfile.mkdtemp(prefix=os.path.basename(beside) + ".", dir=os.path.dirname(beside))
         self._count = 0
         self._dtypes: dict[str, set[np.dtype]] = {}
@@ -226,7 +229,7 @@ class Spool:
                 with open(self._file(number), "rb") as spooled:
                     rows, arrays = pickle.load(spooled)
                 os.unlink(self._file(number))
-                yield rows, {name: _aligned(arrays.get(name), dtypes.get(name), name, rows)
+                yield rows, {name: _aligned(arrays.get(name), dtypes.get(name), name, rows, self._layout)
                              for name in names}
         finally:
             self.close()
@@ -238,9 +241,11 @@ class Spool:
         return os.path.join(self._directory, f"{number:08d}.pickle")
 
 
-def _aligned(values: np.ndarray | None, dtype: np.dtype | None, name: str, rows: int) -> np.ndarray:
+def _aligned(
+    values: np.ndarray | None, dtype: np.dtype | None, name: str, rows: int, layout: str,
+) -> np.ndarray:
     if dtype is None:
-        return empty_column(name, rows)
+        return empty_column(name, rows, layout)
     if values is None:
         return missing(dtype, rows)
     return values if values.dtype == dtype else values.astype(dtype)
