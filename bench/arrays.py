@@ -398,6 +398,17 @@ class Spinner:
         return max((b - a for a, b in self.gaps if b > start and a < end), default=0.0)
 
 
+def handoff_floor(seconds, calls=20):
+    """Longest spinner gap beside back-to-back sleeps of `seconds`: each sleep releases the lock and takes it back
+    with hardly any Python between, so the gap is what handing the lock over and back costs on this machine."""
+    with Spinner() as spinner:
+        start = time.perf_counter()
+        for _ in range(calls):
+            time.sleep(seconds)
+        end = time.perf_counter()
+    return spinner.longest_within(start, end)
+
+
 def stall_case(args, label, call, decodes):
     """Longest spinner gap overlapping each decode; windows of the same length with the main thread asleep
     give the floor the machine itself causes."""
@@ -413,13 +424,16 @@ def stall_case(args, label, call, decodes):
             quiet.append((end, time.perf_counter()))
     stalls = sorted((spinner.longest_within(a, b), b - a) for a, b in windows)
     floor = max(spinner.longest_within(a, b) for a, b in quiet)
+    handoff = handoff_floor(alone)
     worst, worst_time = stalls[-1]
     fraction = worst / alone
     median = stalls[len(stalls) // 2][0]
     print(f"(e) {label}: decode alone {ms(alone)}; beside the spinner ({spinner.iterations:,} iterations) the "
           f"longest stall {ms(worst)} (median {ms(median)}) over {decodes} decodes: {fraction:.2f} of the decode "
           f"alone, {worst / worst_time:.2f} of that decode's {ms(worst_time)} (goal <= {GOAL_STALL}: "
-          f"{verdict(fraction <= GOAL_STALL)}); longest gap in as long a sleep of the main thread {ms(floor)}")
+          f"{verdict(fraction <= GOAL_STALL)}); longest gap in as long a sleep of the main thread {ms(floor)}; "
+          f"beside sleeps alone, which only hand the lock over and back, {ms(handoff)} "
+          f"({handoff / alone:.2f} of the decode)")
     return fraction
 
 
