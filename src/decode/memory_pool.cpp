@@ -14,8 +14,10 @@ namespace {
 constexpr std::size_t kSmallest = std::size_t{64} << 10;
 // What the pool may keep: a few large messages' decoded values and arrays, so that
 // a loop which drops one message while decoding the next never starts from fresh pages.
+// A large uncompressed decode alone has some 17 blocks in flight (its value columns,
+// plan and array cells, and the previous arrays): two threads need more than 32.
 constexpr std::size_t kMostBytes = std::size_t{64} << 20;
-constexpr std::size_t kMostBlocks = 32;
+constexpr std::size_t kMostBlocks = 64;
 
 // One pool for the process: blocks are plain memory, so they may pass between threads.
 class Pool {
