@@ -12,10 +12,9 @@
 #include "lib/arg_parser.hpp"
 #include "lib/buffer_view.hpp"
 #include "lib/cell_blocks.hpp"
+#include "lib/decode_arguments.hpp"
 #include "lib/decoded_value_type.hpp"
 #include "lib/errors.hpp"
-#include "lib/message_type.hpp"
-#include "lib/reader_scan_functions.hpp"
 #include "lib/reader_state.hpp"
 #include "lib/table_set_type.hpp"
 #include "lib/text_objects.hpp"
@@ -454,24 +453,16 @@ constexpr Signature kDecodeBlocks{"decode_blocks", kDecodeParameters};
 // A decode's arguments, checked, with the buffer and tables held by `decode`.
 struct DecodeCall {
   std::unique_ptr<Decode> decode = std::make_unique<Decode>();
-  const BufrMessage* record = nullptr;
+  DecodeArguments arguments;
   ByteView data;  // section 4
-  DecodeOptions options{0, true, true};
 };
 
 bool begin_decode(ReaderState* state, PyObject* const* bound, DecodeCall& call) {
-  uint64_t start = 0;
-  ByteView bytes;
   Decode& decode = *call.decode;
-  if (!decode.buffer.acquire(bound[0], "buffer") || !convert_u64(bound[1], "start", &start) ||
-      !check_instance(bound[2], state->bufr_message_type, "message") ||
-      !check_instance(bound[3], state->table_set_type, "tables") ||
-      !convert_u64(bound[4], "max_values", &call.options.max_values)) {
+  if (!read_decode_arguments(state, bound, decode.buffer, call.arguments) ||
+      !section4_in(decode.buffer, call.arguments, &call.data)) {
     return false;
   }
-  call.record = &message_record(bound[2]);
-  if (!checked_range(decode.buffer.bytes(), start, call.record->total_length, &bytes)) return false;
-  call.data = call.record->section4_data(bytes);
   decode.tables = PyRef::borrow(bound[3]);
   decode.decoders = &table_set_decoders(bound[3]);
   return true;
@@ -480,7 +471,8 @@ bool begin_decode(ReaderState* state, PyObject* const* bound, DecodeCall& call) 
 // The core decode; touches no Python object (the buffer and tables are held).
 // Returns false with the error kept in `failure`.
 bool run_decode(DecodeCall& call, std::optional<BufrError>& failure) {
-  Result<DecodedResult> decoded = call.decode->decoders->decode(*call.record, call.data, call.options);
+  Result<DecodedResult> decoded = call.decode->decoders->decode(
+      *call.arguments.record, call.data, call.arguments.options);
   if (!decoded.ok()) {
     failure.emplace(decoded.error());
     return false;

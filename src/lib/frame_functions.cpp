@@ -10,9 +10,8 @@
 #include "decode/key_columns.hpp"
 #include "lib/arg_parser.hpp"
 #include "lib/buffer_view.hpp"
+#include "lib/decode_arguments.hpp"
 #include "lib/errors.hpp"
-#include "lib/message_type.hpp"
-#include "lib/reader_scan_functions.hpp"
 #include "lib/reader_state.hpp"
 #include "lib/table_set_type.hpp"
 #include "lib/text_objects.hpp"
@@ -48,14 +47,9 @@ PyObject* reader_decode_take(PyObject* module, PyObject* const* args, Py_ssize_t
     ReaderState* state = reader_state(module);
     PyObject* bound[6];
     HeldBuffer buffer;
-    uint64_t start = 0;
-    DecodeOptions options{0, true, true};
-    ByteView bytes;
+    DecodeArguments arguments;
     if (!bind_arguments(kDecodeTake, args, nargs, kwnames, bound) ||
-        !buffer.acquire(bound[0], "buffer") || !convert_u64(bound[1], "start", &start) ||
-        !check_instance(bound[2], state->bufr_message_type, "message") ||
-        !check_instance(bound[3], state->table_set_type, "tables") ||
-        !convert_u64(bound[4], "max_values", &options.max_values)) {
+        !read_decode_arguments(state, bound, buffer, arguments)) {
       return nullptr;
     }
     PyRef sequence = PyRef::steal(PySequence_Fast(bound[5], "keys must be a sequence of str"));
@@ -72,15 +66,15 @@ PyObject* reader_decode_take(PyObject* module, PyObject* const* args, Py_ssize_t
       }
       keys.emplace_back(text, static_cast<std::size_t>(size));
     }
-    const BufrMessage& record = message_record(bound[2]);
-    if (!checked_range(buffer.bytes(), start, record.total_length, &bytes)) return nullptr;
+    ByteView data;
+    if (!section4_in(buffer, arguments, &data)) return nullptr;
     DecoderPool& decoders = table_set_decoders(bound[3]);
     std::optional<Result<DecodedResult>> decoded;
     std::vector<KeyColumn> columns;
     // The core touches no Python object; the buffer, tables and keys are held above.
     without_lock([&] {
       DecoderPool::Lease lease = decoders.lease();
-      decoded.emplace(lease.decode(record, record.section4_data(bytes), options));
+      decoded.emplace(lease.decode(*arguments.record, data, arguments.options));
       if (decoded->ok()) columns = key_columns(decoded->value(), lease.cache(), keys);
     });
     if (!decoded->ok()) return raise_bufr_error(decoded->error());
