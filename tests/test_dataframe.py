@@ -313,6 +313,8 @@ def test_columns_no_message_has_are_missing_in_the_wide_layout(data_dir, tmp_pat
          "filter on 'a': a slice has no step, not 2"),
         (lambda path: tarnwel.read_dataframe(path, ["message"], layout="long"),
          "'message' is a column of the wide layout; the long layout selects keys"),
+        (lambda path: tarnwel.read_dataframe(path, ["latitude", "#1#message"]),
+         "'#1#message': 'message' is a computed column, one value per row, and has no ranks"),
         (lambda path: tarnwel.read_dataframe(path, layout="long", filters={"latitude": 1}),
          "filters: 'latitude' is no column of the long layout "
          "(message, subset, rank, key, descriptor, number, text)"),

@@ -52,6 +52,10 @@ def parse_request(name: str, layout: str) -> Request:
     if not isinstance(name, str) or not name:
         raise TypeError(f"a column name is a non-empty str, not {name!r}")
     ranked = _RANKED.fullmatch(name)
+    if ranked is not None and ranked.group(2) in COMPUTED_COLUMNS:
+        # Read as an element key it would give a column of NaN without a word.
+        raise ValueError(f"{name!r}: {ranked.group(2)!r} is a computed column, one value per row, "
+                         "and has no ranks")
     if ranked is not None:
         return Request(name, ranked.group(2), int(ranked.group(1)))
     if layout == "long" and name in COMPUTED_COLUMNS:
