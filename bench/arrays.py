@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """NumPy arrays from tarnwel.open(...) side by side with ecCodes' Python bindings, and decoding in threads.
 
-Cases, each timed as the best of --repeats runs (time.perf_counter, gc.collect() before each run):
+Cases, each timed as the best of --repeats runs (time.perf_counter; one gc.collect() before the runs, as a user's
+loop has none between messages; in (a) and (b) our runs and ecCodes' take turns, so both meet the host's same spells):
   (a) compressed    the message of 220,000 values built by bench/decode_throughput.py (2,000 subsets, 50
                     channels): Message.to_arrays() for every key and for a few keys, against ecCodes'
                     numericValues and the same keys; bytes held per value by the arrays (sum of nbytes / values)
@@ -48,7 +49,7 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "bench"))
 # The previous result is dropped only after the next call, as in a loop `arrays = m.to_arrays()`.
-from measure import best_of, rss_kib, traced_peak  # noqa: E402
+from measure import best_of, best_of_interleaved, rss_kib, traced_peak  # noqa: E402
 DEFINITIONS = "/usr/share/eccodes/definitions"
 CORPUS_SYNOP = ROOT.parent / "shared" / "corpus" / "wmo-im__wis2box-training__synop2bufr-ex5.bufr4"
 FALLBACK_SYNOP = ROOT / "tests" / "data" / "synop_uncompressed.bufr"
@@ -208,18 +209,19 @@ def big_case(label, title, args, modules, data, path, keys, goal):
     subsets = message.number_of_subsets
     del message
     print(f"\n({label}) {title}: {len(data):,} octets, {subsets:,} subsets, {count:,} values")
-    repeats = args.repeats
-    t_all, arrays = best_of(lambda: ours_arrays(tarnwel, data, tables), repeats)
-    t_few, few = best_of(lambda: ours_arrays(tarnwel, data, tables, keys), repeats)
+    ours = [lambda: ours_arrays(tarnwel, data, tables), lambda: ours_arrays(tarnwel, data, tables, keys)]
+    theirs = [] if ec is None else [lambda: ec_numeric(ec, data), lambda: ec_keys(ec, data, keys)]
+    if ec is not None:
+        ec_numeric(ec, data)  # ecCodes loads its tables on first use
+    # Taken in turn, so that both readers meet the same spells of a noisy host.
+    timed = best_of_interleaved(ours + theirs, [args.repeats] * 2 + [args.eccodes_repeats] * len(theirs))
+    (t_all, arrays), (t_few, few) = timed[:2]
     print(f"({label}) tarnwel to_arrays(), all {len(arrays)} keys: {ms(t_all)}, {rate(count, t_all)}")
     print(f"({label}) tarnwel to_arrays({keys}): {ms(t_few)}, {rate(count, t_few)}")
     held, peak = report_memory(label, tarnwel, data, tables, path, args.definitions, count)
     if ec is None:
         return held, peak, None
-    ec_numeric(ec, data)  # ecCodes loads its tables on first use
-    ec_repeats = args.eccodes_repeats
-    t_ec, numbers = best_of(lambda: ec_numeric(ec, data), ec_repeats)
-    t_ec_keys, theirs = best_of(lambda: ec_keys(ec, data, keys), ec_repeats)
+    (t_ec, numbers), (t_ec_keys, theirs) = timed[2:]
     ratio = t_ec / t_all
     print(f"({label}) ecCodes numericValues: {ms(t_ec)} ({len(numbers):,} values), {rate(count, t_ec)}")
     print(f"({label}) ecCodes the same {len(keys)} keys: {ms(t_ec_keys)}, {rate(count, t_ec_keys)}")

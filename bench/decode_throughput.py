@@ -11,7 +11,7 @@ Three cases, each decoded with a TableSet loaded once beforehand (TableSet.from_
 
 (a) and (b) are encoded at start-up by ecCodes' Python bindings (pip install eccodes) from deterministic values and
 cached in --cache-dir, so later runs skip the encoding. For each case the script prints:
-  - values/s: value count / best of --runs timed calls (time.perf_counter, gc.collect() before each call);
+  - values/s: value count / best of --runs timed calls (time.perf_counter, one gc.collect() before them);
   - bytes per value held by the returned list(s): tracemalloc's current size after the call minus before, divided
     by the value count, and the peak during the call the same way (72 bytes per value is what one DecodedValue
     object and its list slot are expected to take);

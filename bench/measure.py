@@ -6,19 +6,41 @@ import tracemalloc
 
 
 def best_of(call, repeats, keep_previous=True):
-    """(best seconds of `repeats` calls, the last call's result), with gc.collect() before each call.
+    """(best seconds of `repeats` calls, the last call's result), with gc.collect() once before them.
 
-    With `keep_previous` the previous result is dropped only after the next call, as in a loop
-    `arrays = m.to_arrays()`; without it each result is dropped before the next call starts."""
+    A full collection before every call would flush the caches, which a user's loop never does; the
+    collector stays on, as in such a loop. With `keep_previous` the previous result is dropped only
+    after the next call, as in a loop `arrays = m.to_arrays()`; without it each result is dropped
+    before the next call starts."""
     best, result = float("inf"), None
+    gc.collect()
     for _ in range(repeats):
         if not keep_previous:
             result = None
-        gc.collect()
         start = time.perf_counter()
         result = call()
         best = min(best, time.perf_counter() - start)
     return best, result
+
+
+def best_of_interleaved(calls, repeats):
+    """best_of for several calls taken in turn, round after round: on a host whose speed changes
+    from one second to the next, each call then meets the same slow and fast spells.
+
+    `calls` and `repeats` pair up; a call with fewer repeats sits out the later rounds. Each
+    call's previous result is dropped only after its next call; as in best_of, one collection
+    comes before all rounds."""
+    best = [float("inf")] * len(calls)
+    results = [None] * len(calls)
+    gc.collect()
+    for round_ in range(max(repeats, default=0)):
+        for i, call in enumerate(calls):
+            if round_ >= repeats[i]:
+                continue
+            start = time.perf_counter()
+            results[i] = call()
+            best[i] = min(best[i], time.perf_counter() - start)
+    return list(zip(best, results))
 
 
 def traced_peak(call):
