@@ -126,6 +126,33 @@ def test_subsets_whose_replications_end_at_an_associated_field_keep_their_column
     assert arrays["airTemperature->associatedField"].tolist()[1][0] == 10
 
 
+def test_compressed_grids_of_many_subsets_hold_exactly_the_decoded_values():
+    """300 subsets fill a grid in tiles and a column in blocks with a short last one; the
+    widths and sums take every way an increment is read and made a number: 10 bits from a
+    small base, 58 bits from a base of 2^60, missing increments among them."""
+    import random
+
+    from bufr_builder import Bits
+    from bufr_builder import message as build
+
+    subsets, rng = 300, random.Random(7)
+    bits = Bits()
+    for _ in range(5):  # 1 01 005, 0 12 101: 16 bits wide
+        bits.add(27_000, 16).add(10, 6)
+        for _ in range(subsets):
+            bits.add(rng.choice([1023, rng.randrange(1023)]), 10)
+    bits.add(1 << 60, 61).add(58, 6)  # 0 12 101 widened by 2 01 173 to 61 bits
+    for _ in range(subsets):
+        bits.add(rng.choice([(1 << 58) - 1, rng.randrange((1 << 58) - 1)]), 58)
+    descriptors = [101005, 12101, 201173, 12101, 201000]
+    data = build(descriptors=descriptors, data=bits.to_bytes(), subsets=subsets, flags=0xC0)
+    message = next(iter(tarnwel.open(data)))
+    assert_arrays_match_values(message)
+    arrays = message.to_arrays()
+    assert [array.shape for array in arrays.values()] == [(subsets, 6)]
+    assert 0 < np.isnan(arrays["airTemperature"]).sum() < subsets * 6
+
+
 def test_arrays_hold_exactly_the_decoded_values_of_the_corpus(corpus_dir):
     compared = failed = 0
     for path in corpus_files(corpus_dir):

@@ -82,15 +82,17 @@ DecodedValue DecodedResult::item_value(std::size_t index, uint32_t subset,
   return increment_value(item, reader.bits_at(at, item.increment_bits), memo);
 }
 
-void DecodedResult::item_numbers(std::size_t index, double* out, std::size_t stride) const {
+void DecodedResult::item_numbers(std::size_t index, double* out, std::size_t stride,
+                                 uint32_t first, uint32_t count) const {
   const CompressedItem& item = items_[index];
   if (item.kind == CompressedItem::Kind::kUniform) {
     const double number = number_of(item.value);
-    for (uint32_t s = 0; s < subsets_; ++s) out[s * stride] = number;
+    for (uint32_t s = 0; s < count; ++s) out[s * stride] = number;
     return;
   }
   if (item.kind == CompressedItem::Kind::kStored) {
-    for (uint32_t s = 0; s < subsets_; ++s) out[s * stride] = number_of(stored_[item.stored_at + s]);
+    const DecodedValue* stored = &stored_[item.stored_at + first];
+    for (uint32_t s = 0; s < count; ++s) out[s * stride] = number_of(stored[s]);
     return;
   }
   const uint64_t missing = all_ones(item.increment_bits);
@@ -98,10 +100,10 @@ void DecodedResult::item_numbers(std::size_t index, double* out, std::size_t str
   constexpr uint64_t kLimit = uint64_t{1} << 61;
   const bool small = item.base < kLimit && item.increment_bits <= 61 &&
                      item.reference < int64_t{1} << 62 && item.reference > -(int64_t{1} << 62);
+  uint64_t at = item.increments_at + uint64_t{first} * item.increment_bits;
   if (!small) {
     const BitReader reader(bits_);
-    uint64_t at = item.increments_at;
-    for (uint32_t s = 0; s < subsets_; ++s, at += item.increment_bits) {
+    for (uint32_t s = 0; s < count; ++s, at += item.increment_bits) {
       const uint64_t increment = reader.bits_at(at, item.increment_bits);
       out[s * stride] = item.missing_allowed && increment == missing
                             ? nan
@@ -111,39 +113,88 @@ void DecodedResult::item_numbers(std::size_t index, double* out, std::size_t str
   }
   // The hot loop of a satellite column. Every sum stays below 2^63, so
   // reference + base + increment in int64 is the exact sum scaled_value forms and
-  // the numbers are the same; a block of them divides side by side.
+  // the numbers are the same. A block of increments is read first; converting
+  // and dividing them then runs two at a time.
   constexpr uint32_t kBlock = 128;
-  int64_t sums[kBlock];
-  bool absent[kBlock];
+  uint64_t increments[kBlock];
   double numbers[kBlock];
   const int64_t offset = item.reference + static_cast<int64_t>(item.base);
   const uint32_t bits = item.increment_bits;
-  const bool missing_allowed = item.missing_allowed;
-  uint64_t at = item.increments_at;
-  for (uint32_t s = 0; s < subsets_; s += kBlock) {
-    const uint32_t n = std::min(kBlock, subsets_ - s);
-    if (((at + uint64_t{n - 1} * bits) >> 3) + 9 <= bits_.size()) {
+  const double divisor = item.divisor;
+  // Below 2^51 in size, a sum becomes a double by adding it to the bits of
+  // 2^52 + 2^51 and subtracting that number again, exactly and without a
+  // scalar conversion.
+  constexpr int64_t kExact = int64_t{1} << 51;
+  constexpr double kMagic = 6755399441055744.0;  // 2^52 + 2^51
+  const bool biased = offset >= -kExact && offset < kExact && missing < uint64_t(kExact - offset);
+  const uint64_t bias = std::bit_cast<uint64_t>(kMagic) + static_cast<uint64_t>(offset);
+  for (uint32_t s = 0; s < count; s += kBlock) {
+    const uint32_t n = std::min(kBlock, count - s);
+    read_increments(at, bits, n, increments);
+    double* cells = stride == 1 ? out + s : numbers;
+    if (biased) {
       for (uint32_t j = 0; j < n; ++j) {
-        const uint64_t increment = bits_after(bits_.data(), at + uint64_t{j} * bits, bits);
-        sums[j] = offset + static_cast<int64_t>(increment);
-        absent[j] = missing_allowed && increment == missing;
+        cells[j] = (std::bit_cast<double>(increments[j] + bias) - kMagic) / divisor;
       }
     } else {
-      const BitReader reader(bits_);  // the last bytes: reads that check the end
       for (uint32_t j = 0; j < n; ++j) {
-        const uint64_t increment = reader.bits_at(at + uint64_t{j} * bits, bits);
-        sums[j] = offset + static_cast<int64_t>(increment);
-        absent[j] = missing_allowed && increment == missing;
+        cells[j] = static_cast<double>(offset + static_cast<int64_t>(increments[j])) / divisor;
       }
     }
-    double* cells = stride == 1 ? out + s : numbers;
-    for (uint32_t j = 0; j < n; ++j) {
-      cells[j] = absent[j] ? nan : static_cast<double>(sums[j]) / item.divisor;
+    if (item.missing_allowed) {
+      for (uint32_t j = 0; j < n; ++j) cells[j] = increments[j] == missing ? nan : cells[j];
     }
     if (stride != 1) {
       for (uint32_t j = 0; j < n; ++j) out[std::size_t{s + j} * stride] = numbers[j];
     }
     at += uint64_t{n} * bits;
+  }
+}
+
+// `n` increments of `bits` (1 to 61) each from bit `at` on.
+void DecodedResult::read_increments(uint64_t at, uint32_t bits, uint32_t n, uint64_t* out) const {
+  const uint8_t* data = bits_.data();
+  if (((at + uint64_t{n - 1} * bits) >> 3) + 9 > bits_.size()) {
+    const BitReader reader(bits_);  // the last bytes: reads that check the end
+    for (uint32_t j = 0; j < n; ++j) out[j] = reader.bits_at(at + uint64_t{j} * bits, bits);
+    return;
+  }
+  if (bits > 57) {
+    for (uint32_t j = 0; j < n; ++j) out[j] = bits_after(data, at + uint64_t{j} * bits, bits);
+    return;
+  }
+  // Up to 57 bits lie within the eight bytes from the first one on.
+  for (uint32_t j = 0; j < n; ++j) {
+    const uint64_t position = at + uint64_t{j} * bits;
+    uint64_t word;
+    std::memcpy(&word, data + (position >> 3), sizeof word);
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    out[j] = word << (position & 7) >> (64 - bits);
+  }
+}
+
+void DecodedResult::grid_numbers(std::span<const std::size_t> items, double* cells) const {
+  const std::size_t width = items.size();
+  if (width == 1) return item_numbers(items[0], cells, 1);
+  // Rank by rank over all subsets, each rank would stream once more through
+  // every row of the grid, a store per line. A tile of rows is instead decoded
+  // rank by rank into the first-level cache and then written out row after row.
+  constexpr std::size_t kTileCells = 2048;
+  const std::size_t rows = kTileCells / width;
+  if (rows < 4) {
+    for (std::size_t rank = 0; rank < width; ++rank) item_numbers(items[rank], cells + rank, width);
+    return;
+  }
+  double tile[kTileCells];
+  for (uint32_t first = 0; first < subsets_; first += static_cast<uint32_t>(rows)) {
+    const auto count = static_cast<uint32_t>(std::min<std::size_t>(rows, subsets_ - first));
+    for (std::size_t rank = 0; rank < width; ++rank) {
+      item_numbers(items[rank], tile + rank * count, 1, first, count);
+    }
+    double* out = cells + std::size_t{first} * width;
+    for (uint32_t row = 0; row < count; ++row, out += width) {
+      for (std::size_t rank = 0; rank < width; ++rank) out[rank] = tile[rank * count + row];
+    }
   }
 }
 

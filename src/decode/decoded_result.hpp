@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -114,7 +115,15 @@ class DecodedResult {
   // The value of `subset` in compressed item `item`.
   DecodedValue item_value(std::size_t item, uint32_t subset, MeaningMemo& memo) const;
   // The number cells of a compressed item for every subset; NaN where missing.
-  void item_numbers(std::size_t item, double* out, std::size_t stride) const;
+  void item_numbers(std::size_t item, double* out, std::size_t stride) const {
+    item_numbers(item, out, stride, 0, subsets_);
+  }
+  // The same for subsets [first, first + count), the first of them at `out`.
+  void item_numbers(std::size_t item, double* out, std::size_t stride, uint32_t first,
+                    uint32_t count) const;
+  // Fills a grid of subsets × `width` number cells from the compressed items of one
+  // column, `items[r]` being the item of rank r.
+  void grid_numbers(std::span<const std::size_t> items, double* cells) const;
   // Uncompressed value `index` as a record.
   DecodedValue value(std::size_t index) const;
 
@@ -136,6 +145,8 @@ class DecodedResult {
   DecodedValues flat() const;
 
  private:
+  void read_increments(uint64_t at, uint32_t bits, uint32_t n, uint64_t* out) const;
+
   uint32_t subsets_;
   bool compressed_;
   ValueColumns values_;

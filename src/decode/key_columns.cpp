@@ -137,11 +137,13 @@ std::vector<KeyColumn> key_columns(const DecodedResult& decoded, DescriptorCache
       place(value.flags, value.descriptor, value.name, next->descriptor, next->name, has_next, i, 0);
     }
     allocate(columns, subsets);
+    std::vector<std::vector<std::size_t>> ranked(columns.size());
     MeaningMemo memo;
     for (const Placed& at : placed) {
       KeyColumn& column = columns[at.key];
       if (!column.text) {
-        decoded.item_numbers(at.slot, column.numbers.data() + at.rank, column.width);
+        ranked[at.key].resize(column.width);
+        ranked[at.key][at.rank] = at.slot;
         continue;
       }
       for (uint32_t s = 0; s < subsets; ++s) {
@@ -149,6 +151,9 @@ std::vector<KeyColumn> key_columns(const DecodedResult& decoded, DescriptorCache
         column.texts[std::size_t{s} * column.width + at.rank] =
             value.has_text() ? value.text_index : kNoId;
       }
+    }
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      if (!ranked[k].empty()) decoded.grid_numbers(ranked[k], columns[k].numbers.data());
     }
     return columns;
   }

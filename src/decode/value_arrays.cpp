@@ -271,18 +271,26 @@ void ArrayPlan::fill(const DecodedResult& decoded, std::span<double* const> numb
   // every subset, so every cell is written below and needs no padding first.
   const auto number_cells = [&](uint32_t c) { return c < numbers.size() ? numbers[c] : nullptr; };
   const auto text_cells = [&](uint32_t c) { return c < texts.size() ? texts[c] : nullptr; };
+  // The items of each number column by rank, filled as one grid.
+  std::vector<std::vector<std::size_t>> ranked(columns_.size());
   MeaningMemo memo;
   for (std::size_t k = 0; k < places_; ++k) {
     const uint32_t c = column_of_[k];
     if (c == kNoId) continue;
     const uint32_t width = columns_[c].width;
-    if (double* cells = number_cells(c)) decoded.item_numbers(k, cells + rank_of_[k], width);
+    if (number_cells(c) != nullptr) {
+      ranked[c].resize(width);
+      ranked[c][rank_of_[k]] = k;
+    }
     if (uint32_t* cells = text_cells(c)) {
       for (uint32_t s = 0; s < subsets_; ++s) {
         const DecodedValue value = decoded.item_value(k, s, memo);
         cells[std::size_t{s} * width + rank_of_[k]] = value.has_text() ? value.text_index : kNoId;
       }
     }
+  }
+  for (uint32_t c = 0; c < ranked.size(); ++c) {
+    if (!ranked[c].empty()) decoded.grid_numbers(ranked[c], number_cells(c));
   }
 }
 
