@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -25,20 +26,21 @@ class Pool {
   Pool() { free_.reserve(kMostBlocks); }
 
   // The smallest kept block of at least `bytes` and at most a quarter more, so
-  // that a small array never pins a much larger block.
+  // that a small array never pins a much larger block; of equal ones the one kept
+  // last, whose memory is likeliest still in the caches.
   PooledMemory take(std::size_t bytes) {
     std::lock_guard<std::mutex> guard(mutex_);
-    auto best = free_.end();
-    for (auto it = free_.begin(); it != free_.end(); ++it) {
+    auto best = free_.rend();
+    for (auto it = free_.rbegin(); it != free_.rend(); ++it) {
       if (it->capacity >= bytes && it->capacity - bytes <= bytes / 4 &&
-          (best == free_.end() || it->capacity < best->capacity)) {
+          (best == free_.rend() || it->capacity < best->capacity)) {
         best = it;
       }
     }
-    if (best == free_.end()) return {};
+    if (best == free_.rend()) return {};
     const PooledMemory memory = *best;
     held_ -= memory.capacity;
-    free_.erase(best);
+    free_.erase(std::next(best).base());
     return memory;
   }
 
