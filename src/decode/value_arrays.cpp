@@ -294,8 +294,9 @@ void ArrayPlan::fill(const DecodedResult& decoded, std::span<double* const> numb
   }
 }
 
-// Every cell is missing until a value fills it: a subset may hold fewer
-// occurrences of a column than the widest one, or none.
+// A cell no value fills is missing: a subset may hold fewer occurrences of a
+// column than the widest one, or none. Occurrences fill a row from its start, so
+// only the rest of each row is padded, and every cell is written once.
 void ArrayPlan::fill_uncompressed(const DecodedResult& decoded, std::span<double* const> numbers,
                                   std::span<uint32_t* const> texts) const {
   // The per-value loop reads these flat, without a bounds check per value.
@@ -303,15 +304,13 @@ void ArrayPlan::fill_uncompressed(const DecodedResult& decoded, std::span<double
   std::vector<double*> number_at(count, nullptr);
   std::vector<uint32_t*> text_at(count, nullptr);
   std::vector<std::size_t> width_of(count);
+  std::vector<uint32_t> filled(count, 0);  // occurrences of each column in this subset
   for (std::size_t c = 0; c < count; ++c) {
     width_of[c] = columns_[c].width;
-    const std::size_t cells = std::size_t{subsets_} * width_of[c];
     if (c < numbers.size() && numbers[c] != nullptr) {
       number_at[c] = numbers[c];
-      std::fill_n(numbers[c], cells, kNaN);
     } else if (c < texts.size() && texts[c] != nullptr) {
       text_at[c] = texts[c];
-      std::fill_n(texts[c], cells, kNoId);
     }
   }
   const ValueColumns& values = decoded.values();
@@ -320,13 +319,24 @@ void ArrayPlan::fill_uncompressed(const DecodedResult& decoded, std::span<double
     for (std::size_t i = decoded.subset_start(s); i < end; ++i) {
       const uint32_t c = column_of_[i];
       if (c == kNoId) continue;
-      const std::size_t cell = std::size_t{s} * width_of[c] + rank_of_[i];
+      const uint32_t rank = rank_of_[i];
+      const std::size_t cell = std::size_t{s} * width_of[c] + rank;
       const uint8_t flags = values.flags[i];
+      filled[c] = std::max(filled[c], rank + 1);
       if (double* cells = number_at[c]) {
         cells[cell] = (flags & kHasRawValue) != 0 ? values.numbers[i] : kNaN;
       } else if (uint32_t* cells = text_at[c]) {
         cells[cell] = (flags & kHasText) != 0 ? values.texts[i] : kNoId;
       }
+    }
+    for (std::size_t c = 0; c < count; ++c) {
+      const std::size_t row = std::size_t{s} * width_of[c];
+      if (number_at[c] != nullptr) {
+        std::fill(number_at[c] + row + filled[c], number_at[c] + row + width_of[c], kNaN);
+      } else if (text_at[c] != nullptr) {
+        std::fill(text_at[c] + row + filled[c], text_at[c] + row + width_of[c], kNoId);
+      }
+      filled[c] = 0;
     }
   }
 }
