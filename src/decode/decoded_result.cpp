@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "bitstream/bit_reader.hpp"
+#include "decode/increment_numbers.hpp"
 #include "decode/value_math.hpp"
 
 namespace tarnwel {
@@ -113,37 +114,19 @@ void DecodedResult::item_numbers(std::size_t index, double* out, std::size_t str
   }
   // The hot loop of a satellite column. Every sum stays below 2^63, so
   // reference + base + increment in int64 is the exact sum scaled_value forms and
-  // the numbers are the same. A block of increments is read first; converting
-  // and dividing them then runs two at a time.
+  // the numbers are the same. A block of increments is read first and then
+  // converted and divided as a whole.
   constexpr uint32_t kBlock = 128;
   uint64_t increments[kBlock];
   double numbers[kBlock];
-  const int64_t offset = item.reference + static_cast<int64_t>(item.base);
+  const IncrementScale scale{item.reference + static_cast<int64_t>(item.base), item.divisor,
+                             missing, item.missing_allowed};
   const uint32_t bits = item.increment_bits;
-  const double divisor = item.divisor;
-  // Below 2^51 in size, a sum becomes a double by adding it to the bits of
-  // 2^52 + 2^51 and subtracting that number again, exactly and without a
-  // scalar conversion.
-  constexpr int64_t kExact = int64_t{1} << 51;
-  constexpr double kMagic = 6755399441055744.0;  // 2^52 + 2^51
-  const bool biased = offset >= -kExact && offset < kExact && missing < uint64_t(kExact - offset);
-  const uint64_t bias = std::bit_cast<uint64_t>(kMagic) + static_cast<uint64_t>(offset);
   for (uint32_t s = 0; s < count; s += kBlock) {
     const uint32_t n = std::min(kBlock, count - s);
     read_increments(at, bits, n, increments);
     double* cells = stride == 1 ? out + s : numbers;
-    if (biased) {
-      for (uint32_t j = 0; j < n; ++j) {
-        cells[j] = (std::bit_cast<double>(increments[j] + bias) - kMagic) / divisor;
-      }
-    } else {
-      for (uint32_t j = 0; j < n; ++j) {
-        cells[j] = static_cast<double>(offset + static_cast<int64_t>(increments[j])) / divisor;
-      }
-    }
-    if (item.missing_allowed) {
-      for (uint32_t j = 0; j < n; ++j) cells[j] = increments[j] == missing ? nan : cells[j];
-    }
+    increments_to_numbers(increments, n, scale, cells);
     if (stride != 1) {
       for (uint32_t j = 0; j < n; ++j) out[std::size_t{s + j} * stride] = numbers[j];
     }
