@@ -153,6 +153,36 @@ def test_compressed_grids_of_many_subsets_hold_exactly_the_decoded_values():
     assert 0 < np.isnan(arrays["airTemperature"]).sum() < subsets * 6
 
 
+def test_wide_compressed_grids_hold_exactly_the_decoded_values():
+    """Eleven ranks of every kind the eight-by-eight kernel converts (increments of 1 to 50
+    bits, missing ones, ranks with one value for all, one missing for all) over 300 subsets:
+    a partial group of ranks, rows left to the tiles, and a last rank whose reads near the
+    end of the data leave more rows to them."""
+    import random
+
+    from bufr_builder import Bits
+    from bufr_builder import message as build
+
+    subsets, rng = 300, random.Random(11)
+    widths = [0, 1, 7, 13, 31, 50, 3, 0, 24, 50, 9]
+    bits = Bits()
+    for rank, width in enumerate(widths):  # 0 12 101 widened by 2 01 169 to 57 bits
+        if width == 0:
+            bits.add((1 << 57) - 1 if rank == 7 else 29_315, 57).add(0, 6)
+            continue
+        bits.add(rng.randrange(1 << 49), 57).add(width, 6)
+        for _ in range(subsets):
+            bits.add(rng.choice([(1 << width) - 1, rng.randrange(1 << width)]), width)
+    data = build(descriptors=[201169, 101011, 12101, 201000], data=bits.to_bytes(), subsets=subsets,
+                 flags=0xC0)
+    message = next(iter(tarnwel.open(data)))
+    assert_arrays_match_values(message)
+    grid = message.to_arrays()["airTemperature"]
+    assert grid.shape == (subsets, len(widths))
+    assert np.isnan(grid[:, 7]).all() and (grid[:, 0] == 293.15).all()
+    assert 0 < np.isnan(grid).sum() < subsets * (len(widths) - 1)
+
+
 def test_arrays_hold_exactly_the_decoded_values_of_the_corpus(corpus_dir):
     compared = failed = 0
     for path in corpus_files(corpus_dir):

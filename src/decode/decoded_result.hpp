@@ -16,6 +16,8 @@
 
 namespace tarnwel {
 
+struct WideRank;
+
 // One compressed data item for all subsets. Numeric increments stay in the data
 // and are read when a value is asked for, so each value is built once, in its
 // final place (a list entry, an array cell).
@@ -146,6 +148,7 @@ class DecodedResult {
 
  private:
   void read_increments(uint64_t at, uint32_t bits, uint32_t n, uint64_t* out) const;
+  uint32_t wide_rows(std::span<const std::size_t> items, std::vector<WideRank>& ranks) const;
 
   uint32_t subsets_;
   bool compressed_;

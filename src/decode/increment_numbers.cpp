@@ -16,17 +16,11 @@ namespace {
 #define TARNWEL_VECTOR_CLONES
 #endif
 
-// Below 2^51 in size, a sum becomes a double by adding it to the bits of
-// 2^52 + 2^51 and subtracting that number again, exactly and without a scalar
-// conversion.
-constexpr int64_t kExact = int64_t{1} << 51;
-constexpr double kMagic = 6755399441055744.0;  // 2^52 + 2^51
-
 TARNWEL_VECTOR_CLONES
 void biased_quotients(const uint64_t* increments, uint32_t n, uint64_t bias, double divisor,
                       double* out) {
   for (uint32_t j = 0; j < n; ++j) {
-    out[j] = (std::bit_cast<double>(increments[j] + bias) - kMagic) / divisor;
+    out[j] = (std::bit_cast<double>(increments[j] + bias) - kBiasDouble) / divisor;
   }
 }
 
@@ -48,12 +42,10 @@ void mark_missing(const uint64_t* increments, uint32_t n, uint64_t missing, doub
 
 void increments_to_numbers(const uint64_t* increments, uint32_t n, const IncrementScale& scale,
                            double* out) {
-  const int64_t offset = scale.offset;
-  if (offset >= -kExact && offset < kExact && scale.missing < uint64_t(kExact - offset)) {
-    const uint64_t bias = std::bit_cast<uint64_t>(kMagic) + static_cast<uint64_t>(offset);
-    biased_quotients(increments, n, bias, scale.divisor, out);
+  if (converts_by_bias(scale.offset, scale.missing)) {
+    biased_quotients(increments, n, bias_bits(scale.offset), scale.divisor, out);
   } else {
-    converted_quotients(increments, n, offset, scale.divisor, out);
+    converted_quotients(increments, n, scale.offset, scale.divisor, out);
   }
   if (scale.missing_allowed) mark_missing(increments, n, scale.missing, out);
 }
