@@ -163,14 +163,10 @@ void DecodedResult::read_increments(uint64_t at, uint32_t bits, uint32_t n, uint
   }
 }
 
-// The ranks as the wide kernel reads them, and how many leading rows (a multiple
-// of 8) it may fill: 0 when a rank lies outside what it converts exactly.
-uint32_t DecodedResult::wide_rows(std::span<const std::size_t> items,
-                                  std::vector<WideRank>& ranks) const {
-  // Each read takes the eight bytes from the increment's first byte on.
-  if (bits_.size() < 8) return 0;
-  const uint64_t last_start = (bits_.size() - 8) * 8 + 7;
-  uint64_t rows = subsets_;
+// The ranks as the wide kernel reads them; false when one lies outside what it
+// converts exactly.
+bool DecodedResult::wide_ranks(std::span<const std::size_t> items,
+                               std::vector<WideRank>& ranks) const {
   ranks.resize(items.size());
   for (std::size_t r = 0; r < items.size(); ++r) {
     const CompressedItem& item = items_[items[r]];
@@ -180,20 +176,19 @@ uint32_t DecodedResult::wide_rows(std::span<const std::size_t> items,
       continue;
     }
     if (item.kind != CompressedItem::Kind::kIncrements || item.increment_bits == 0 ||
-        item.increment_bits > 57 || !sums_fit_int64(item) || item.increments_at > last_start) {
-      return 0;
+        item.increment_bits > 57 || !sums_fit_int64(item)) {
+      return false;
     }
     const int64_t offset = item.reference + static_cast<int64_t>(item.base);
     rank.missing = all_ones(item.increment_bits);
-    if (!converts_by_bias(offset, rank.missing)) return 0;
-    rows = std::min<uint64_t>(rows, (last_start - item.increments_at) / item.increment_bits + 1);
+    if (!converts_by_bias(offset, rank.missing)) return false;
     rank.at = item.increments_at;
     rank.bits = item.increment_bits;
     rank.bias = bias_bits(offset);
     rank.divisor = item.divisor;
     rank.missing_allowed = item.missing_allowed;
   }
-  return static_cast<uint32_t>(rows & ~uint64_t{7});
+  return true;
 }
 
 void DecodedResult::grid_numbers(std::span<const std::size_t> items, double* cells) const {
@@ -202,10 +197,8 @@ void DecodedResult::grid_numbers(std::span<const std::size_t> items, double* cel
   // Where the processor has AVX-512, eight subsets by eight ranks at a time; the
   // rows it leaves (the last few, or all when a rank does not suit it) go by tiles.
   uint32_t done = 0;
-  if (wide_grid_available()) {
-    std::vector<WideRank> ranks;
-    done = wide_rows(items, ranks);
-    if (done > 0) wide_grid_rows(bits_.data(), ranks.data(), width, done, cells);
+  if (std::vector<WideRank> ranks; subsets_ >= 8 && wide_ranks(items, ranks)) {
+    done = wide_grid_rows(bits_.data(), bits_.size(), ranks.data(), width, subsets_, cells);
     if (done == subsets_) return;
   }
   // Rank by rank over all subsets, each rank would stream once more through

@@ -148,7 +148,7 @@ class DecodedResult {
 
  private:
   void read_increments(uint64_t at, uint32_t bits, uint32_t n, uint64_t* out) const;
-  uint32_t wide_rows(std::span<const std::size_t> items, std::vector<WideRank>& ranks) const;
+  bool wide_ranks(std::span<const std::size_t> items, std::vector<WideRank>& ranks) const;
 
   uint32_t subsets_;
   bool compressed_;

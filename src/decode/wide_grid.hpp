@@ -18,12 +18,10 @@ struct WideRank {
   double number = 0.0;  // bits == 0
 };
 
-// Whether this processor runs the kernel below.
-bool wide_grid_available();
-
-// Fills rows [0, rows) of a grid of `width` cells a row, `rows` a multiple of 8.
-// The eight bytes from the first byte of every increment read must lie in `data`.
-void wide_grid_rows(const uint8_t* data, const WideRank* ranks, std::size_t width, uint32_t rows,
-                    double* cells);
+// Fills the leading rows of a grid of `width` cells a row and `subsets` rows from
+// the increments in `data`, and gives how many it filled: a multiple of 8, and 0
+// where the processor lacks AVX-512 (F, BW and VBMI). It reads only inside `data`.
+uint32_t wide_grid_rows(const uint8_t* data, std::size_t size, const WideRank* ranks,
+                        std::size_t width, uint32_t subsets, double* cells);
 
 }  // namespace tarnwel
