@@ -129,7 +129,14 @@ void DecodedResult::item_numbers(std::size_t index, double* out, std::size_t str
   const IncrementScale scale{item.reference + static_cast<int64_t>(item.base), item.divisor,
                              missing, item.missing_allowed};
   const uint32_t bits = item.increment_bits;
-  for (uint32_t s = 0; s < count; s += kBlock) {
+  uint32_t s = 0;
+  if (stride == 1 && bits != 0 && bits <= 57 && converts_by_bias(scale.offset, missing)) {
+    const WideRank rank{at, bits, bias_bits(scale.offset), scale.divisor, missing,
+                        scale.missing_allowed};
+    s = wide_column(bits_.data(), bits_.size(), rank, count, out);
+    at += uint64_t{s} * bits;
+  }
+  for (; s < count; s += kBlock) {
     const uint32_t n = std::min(kBlock, count - s);
     read_increments(at, bits, n, increments);
     double* cells = stride == 1 ? out + s : numbers;

@@ -117,14 +117,32 @@ TARNWEL_WIDE void grid_rows(const uint8_t* data, const WideRank* ranks, const Ra
   }
 }
 
+TARNWEL_WIDE void column_blocks(const uint8_t* data, const WideRank& rank,
+                                const RankLayout& layout, uint32_t count, double* cells) {
+  for (uint32_t s = 0; s < count; s += 8) _mm512_storeu_pd(cells + s, rank_numbers(data, rank, layout, s));
+}
+
+bool available() {
+  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                          __builtin_cpu_supports("avx512vbmi");
+  return has;
+}
+
 }  // namespace
+
+uint32_t wide_column(const uint8_t* data, std::size_t size, const WideRank& rank, uint32_t count,
+                     double* cells) {
+  if (!available()) return 0;
+  const uint32_t rows = safe_rows(size, &rank, 1, count);
+  if (rows == 0) return 0;
+  const RankLayout layout = layout_of(rank);
+  column_blocks(data, rank, layout, rows, cells);
+  return rows;
+}
 
 uint32_t wide_grid_rows(const uint8_t* data, std::size_t size, const WideRank* ranks,
                         std::size_t width, uint32_t subsets, double* cells) {
-  if (!__builtin_cpu_supports("avx512f") || !__builtin_cpu_supports("avx512bw") ||
-      !__builtin_cpu_supports("avx512vbmi")) {
-    return 0;
-  }
+  if (!available()) return 0;
   const uint32_t rows = safe_rows(size, ranks, width, subsets);
   if (rows == 0) return 0;
   std::vector<RankLayout> layouts(width);
@@ -145,6 +163,8 @@ uint32_t wide_grid_rows(const uint8_t*, std::size_t, const WideRank*, std::size_
                         double*) {
   return 0;
 }
+
+uint32_t wide_column(const uint8_t*, std::size_t, const WideRank&, uint32_t, double*) { return 0; }
 
 }  // namespace tarnwel
 

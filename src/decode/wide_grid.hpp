@@ -24,4 +24,8 @@ struct WideRank {
 uint32_t wide_grid_rows(const uint8_t* data, std::size_t size, const WideRank* ranks,
                         std::size_t width, uint32_t subsets, double* cells);
 
+// The same for one column of `count` cells, `rank.at` being its first increment.
+uint32_t wide_column(const uint8_t* data, std::size_t size, const WideRank& rank, uint32_t count,
+                     double* cells);
+
 }  // namespace tarnwel
