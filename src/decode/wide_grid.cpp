@@ -1,4 +1,4 @@
-// The AVX-512 grid kernel: one load, permute, shift and divide give eight subsets of a rank, then a transposition.
+// The AVX-512 kernel: a load, a permute, shifts and a divide give eight subsets of a rank.
 #include "decode/wide_grid.hpp"
 
 #include <algorithm>
@@ -34,7 +34,9 @@ RankLayout layout_of(const WideRank& rank) {
   const unsigned start = rank.at & 7;
   for (unsigned lane = 0; lane < 8; ++lane) {
     const unsigned bit = start + lane * rank.bits;
-    for (unsigned k = 0; k < 8; ++k) layout.order[lane * 8 + k] = static_cast<uint8_t>((bit >> 3) + 7 - k);
+    for (unsigned k = 0; k < 8; ++k) {
+      layout.order[lane * 8 + k] = static_cast<uint8_t>((bit >> 3) + 7 - k);
+    }
     layout.shift[lane] = bit & 7;
   }
   return layout;
@@ -88,9 +90,9 @@ TARNWEL_WIDE inline __m512d rank_numbers(const uint8_t* data, const WideRank& ra
   __m512i word = _mm512_permutexvar_epi8(_mm512_load_si512(layout.order), window);
   word = _mm512_sllv_epi64(word, _mm512_load_si512(layout.shift));
   word = _mm512_srlv_epi64(word, _mm512_set1_epi64(64 - rank.bits));
-  const __m512d sum = _mm512_sub_pd(
-      _mm512_castsi512_pd(_mm512_add_epi64(word, _mm512_set1_epi64(static_cast<long long>(rank.bias)))),
-      _mm512_set1_pd(kBiasDouble));
+  const __m512i bias = _mm512_set1_epi64(static_cast<long long>(rank.bias));
+  const __m512i biased = _mm512_add_epi64(word, bias);
+  const __m512d sum = _mm512_sub_pd(_mm512_castsi512_pd(biased), _mm512_set1_pd(kBiasDouble));
   const __m512d number = _mm512_div_pd(sum, _mm512_set1_pd(rank.divisor));
   if (!rank.missing_allowed) return number;
   const __mmask8 missing =
@@ -112,14 +114,18 @@ TARNWEL_WIDE void grid_rows(const uint8_t* data, const WideRank* ranks, const Ra
       }
       transpose8(v);
       const auto keep = static_cast<__mmask8>((1u << group) - 1);
-      for (std::size_t j = 0; j < 8; ++j) _mm512_mask_storeu_pd(block + j * width + first, keep, v[j]);
+      for (std::size_t j = 0; j < 8; ++j) {
+        _mm512_mask_storeu_pd(block + j * width + first, keep, v[j]);
+      }
     }
   }
 }
 
 TARNWEL_WIDE void column_blocks(const uint8_t* data, const WideRank& rank,
                                 const RankLayout& layout, uint32_t count, double* cells) {
-  for (uint32_t s = 0; s < count; s += 8) _mm512_storeu_pd(cells + s, rank_numbers(data, rank, layout, s));
+  for (uint32_t s = 0; s < count; s += 8) {
+    _mm512_storeu_pd(cells + s, rank_numbers(data, rank, layout, s));
+  }
 }
 
 bool available() {
