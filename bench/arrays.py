@@ -342,6 +342,10 @@ def unlocked_share(tarnwel, data, tables, repeats):
     release); an upper bound, as that call also wraps its results with the lock held."""
     from tarnwel import _core
 
+    # Both figures are a tenth of a millisecond or so on (a): a handful of runs leaves the
+    # bound to the host's spells, so take many, after one run that takes the pooled blocks.
+    repeats = max(repeats, 50)
+    ours_arrays(tarnwel, data, tables)
     total, _ = best_of(lambda: ours_arrays(tarnwel, data, tables), repeats)
     unlocked = float("inf")
     for _ in range(repeats):
