@@ -54,6 +54,26 @@ double number_of(const DecodedValue& value) {
   return value.has_raw_value() ? value.raw_value : std::numeric_limits<double>::quiet_NaN();
 }
 
+// The item as the wide kernel reads it, from the increment at bit `at` on; false
+// when the kernel cannot convert its increments exactly.
+bool as_wide_rank(const CompressedItem& item, uint64_t at, WideRank& rank) {
+  if (item.kind == CompressedItem::Kind::kUniform) {
+    rank = WideRank{};
+    rank.number = number_of(item.value);
+    return true;
+  }
+  const uint32_t bits = item.increment_bits;
+  if (item.kind != CompressedItem::Kind::kIncrements || bits == 0 || bits > 57 ||
+      !sums_fit_int64(item)) {
+    return false;
+  }
+  const int64_t offset = item.reference + static_cast<int64_t>(item.base);
+  const uint64_t missing = all_ones(bits);
+  if (!converts_by_bias(offset, missing)) return false;
+  rank = WideRank{at, bits, bias_bits(offset), item.divisor, missing, item.missing_allowed};
+  return true;
+}
+
 }  // namespace
 
 void DecodedResult::append(const DecodedValue& value) { append(value, strings_.intern(value.name)); }
@@ -130,9 +150,7 @@ void DecodedResult::item_numbers(std::size_t index, double* out, std::size_t str
                              missing, item.missing_allowed};
   const uint32_t bits = item.increment_bits;
   uint32_t s = 0;
-  if (stride == 1 && bits != 0 && bits <= 57 && converts_by_bias(scale.offset, missing)) {
-    const WideRank rank{at, bits, bias_bits(scale.offset), scale.divisor, missing,
-                        scale.missing_allowed};
+  if (WideRank rank; stride == 1 && as_wide_rank(item, at, rank)) {
     s = wide_column(bits_.data(), bits_.size(), rank, count, out);
     at += uint64_t{s} * bits;
   }
@@ -177,23 +195,7 @@ bool DecodedResult::wide_ranks(std::span<const std::size_t> items,
   ranks.resize(items.size());
   for (std::size_t r = 0; r < items.size(); ++r) {
     const CompressedItem& item = items_[items[r]];
-    WideRank& rank = ranks[r];
-    if (item.kind == CompressedItem::Kind::kUniform) {
-      rank.number = number_of(item.value);
-      continue;
-    }
-    if (item.kind != CompressedItem::Kind::kIncrements || item.increment_bits == 0 ||
-        item.increment_bits > 57 || !sums_fit_int64(item)) {
-      return false;
-    }
-    const int64_t offset = item.reference + static_cast<int64_t>(item.base);
-    rank.missing = all_ones(item.increment_bits);
-    if (!converts_by_bias(offset, rank.missing)) return false;
-    rank.at = item.increments_at;
-    rank.bits = item.increment_bits;
-    rank.bias = bias_bits(offset);
-    rank.divisor = item.divisor;
-    rank.missing_allowed = item.missing_allowed;
+    if (!as_wide_rank(item, item.increments_at, ranks[r])) return false;
   }
   return true;
 }
